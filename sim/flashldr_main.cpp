@@ -1,0 +1,2 @@
+#include <cstdio>
+int main() { std::fprintf(stderr, "flashldr.exe: not built yet\n"); return 1; }

@@ -1,0 +1,1 @@
+// the device model library grows here

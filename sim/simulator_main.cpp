@@ -1,0 +1,2 @@
+#include <cstdio>
+int main() { std::fprintf(stderr, "echogauge-sim: not built yet\n"); return 1; }

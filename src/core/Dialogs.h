@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Every modal box, file dialog and document launch goes through this seam, so that
+// a test replaces it with a recorder and a modal box never blocks a test.
+class Dialogs
+{
+public:
+    enum class Icon { Information, Warning, Error };
+
+    virtual ~Dialogs() = default;
+
+    // A modal message with a single OK button.
+    virtual void message(QWidget *parent, const QString &text, Icon icon = Icon::Information,
+                         const QString &title = QString()) = 0;
+
+    // An empty result means the user cancelled.
+    virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                                 const QString &defaultSuffix) = 0;
+
+    // Opens a document with the desktop's viewer. Returns false when it cannot;
+    // noViewer is set when no program is associated with the document's type.
+    virtual bool openDocument(const QString &path, bool *noViewer) = 0;
+
+    static Dialogs *system();
+};
+
+// What the tests use: answers from queues, records what was shown.
+class RecordingDialogs : public Dialogs
+{
+public:
+    struct Shown
+    {
+        QString text;
+        Icon icon;
+        QString title;
+    };
+
+    void message(QWidget *, const QString &text, Icon icon, const QString &title) override
+    {
+        messages.append({text, icon, title});
+    }
+    QString openFileName(QWidget *, const QString &, const QString &) override
+    {
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
+    bool openDocument(const QString &path, bool *noViewer) override
+    {
+        documentsOpened.append(path);
+        if (noViewer)
+            *noViewer = documentNoViewer;
+        return documentOpens;
+    }
+
+    QList<Shown> messages;
+    QStringList openAnswers;
+    QStringList saveAnswers;
+    QStringList documentsOpened;
+    bool documentOpens = true;
+    bool documentNoViewer = false;
+};

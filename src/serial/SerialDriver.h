@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#ifndef _WIN32
+#include <termios.h>
+#endif
+
+// An open port: a file descriptor on Linux, a HANDLE on Windows.
+using PortHandle = qintptr;
+constexpr PortHandle INVALID_PORT_HANDLE = -1;
+
+// A COM<n> link in the ports directory, by which a user or the simulator names any
+// device as any port number.
+struct PortLink
+{
+    QString name;      // the link's own name, "COM7" in any case
+    QString target;    // what it points at
+    bool targetExists; // a dangling link names no port
+};
+
+#ifndef _WIN32
+// The operating system's serial calls, as the port record uses them. The real
+// driver is termios; tests put the in-process simulated device behind the same
+// calls. Every call reports failure by its result and never throws or blocks.
+class SerialDriver
+{
+public:
+    virtual ~SerialDriver() = default;
+
+    // Device nodes the system knows as serial ports (/dev/ttyS0, /dev/ttyUSB0, ...).
+    virtual QStringList serialDevices() = 0;
+    // The COM<n> links of the ports directory.
+    virtual QList<PortLink> portLinks() = 0;
+    // The directory those links live in ($ECHOGAUGE_PORTS_DIR, else
+    // ~/.config/Brookmere/ports); it need not exist.
+    virtual QString portsDirectory() = 0;
+
+    virtual PortHandle open(const QByteArray &path) = 0; // INVALID_PORT_HANDLE on failure
+    virtual bool getAttributes(PortHandle h, termios *t) = 0;
+    virtual bool setAttributes(PortHandle h, const termios &t) = 0;
+    virtual bool raiseModemLines(PortHandle h) = 0; // DTR and RTS; a pseudo-terminal refuses
+    virtual int bytesQueued(PortHandle h) = 0;      // -1 when the device is gone
+    virtual int read(PortHandle h, char *buffer, int count) = 0;
+    virtual int write(PortHandle h, const char *data, int count) = 0;
+    virtual void close(PortHandle h) = 0;
+
+    // termios on the operating system's own devices.
+    static SerialDriver *system();
+};
+#endif
