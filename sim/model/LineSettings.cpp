@@ -1,0 +1,83 @@
+#include "model/LineSettings.h"
+
+#include <cstring>
+
+namespace {
+
+struct SpeedName
+{
+    speed_t code;
+    qint32 baud;
+};
+
+const SpeedName speeds[] = {
+    {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+    {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+};
+
+} // namespace
+
+LineSettings LineSettings::fromTermios(const termios &t)
+{
+    LineSettings s;
+    const speed_t code = cfgetospeed(&t);
+    for (const SpeedName &sp : speeds)
+        if (sp.code == code)
+            s.baud = sp.baud;
+    switch (t.c_cflag & CSIZE) {
+    case CS5:
+        s.dataBits = 5;
+        break;
+    case CS6:
+        s.dataBits = 6;
+        break;
+    case CS7:
+        s.dataBits = 7;
+        break;
+    default:
+        s.dataBits = 8;
+        break;
+    }
+    s.parity = (t.c_cflag & PARENB) != 0;
+    s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return s;
+}
+
+QString LineSettings::toString() const
+{
+    return QStringLiteral("%1 %2%3%4").arg(baud).arg(dataBits).arg(parity ? 'P' : 'N').arg(stopBits);
+}
+
+termios makeTermios(const LineSettings &s)
+{
+    termios t;
+    std::memset(&t, 0, sizeof t);
+    cfmakeraw(&t);
+    speed_t code = B38400;
+    for (const SpeedName &sp : speeds)
+        if (sp.baud == s.baud)
+            code = sp.code;
+    cfsetispeed(&t, code);
+    cfsetospeed(&t, code);
+    t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+    t.c_cflag |= CREAD | CLOCAL;
+    switch (s.dataBits) {
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
+    }
+    if (s.parity)
+        t.c_cflag |= PARENB;
+    if (s.stopBits == 2)
+        t.c_cflag |= CSTOPB;
+    return t;
+}

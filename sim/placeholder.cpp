@@ -1,1 +1,0 @@
-// the device model library grows here
