@@ -8,7 +8,7 @@ const QByteArray prefix("...");
 
 // An update image that stops coming for this long is abandoned, as the sensor's
 // boot loader would give up on a loader that went away.
-constexpr qint64 updateGapUs = 2000000;
+constexpr qint64 updateGapUs = 5000000;
 
 // Names shown in the dump for the registers that have one; the others are listed
 // by number only. The application reads only the "(R<n>): " markers.
@@ -41,6 +41,7 @@ SimSensor::SimSensor()
 
 Reply SimSensor::receive(char c, qint64 timeUs)
 {
+    lastCharUs = timeUs;
     if (updateRemaining > 0) {
         if (timeUs - updateLastUs > updateGapUs) {
             updateRemaining = 0; // the loader went away; this is a new request
@@ -130,6 +131,7 @@ Reply SimSensor::answer(const QByteArray &request)
             return {};
         requests.append(request);
         updateRemaining = size;
+        updateLastUs = lastCharUs;
         updateImage.clear();
         return finish("OK\r");
     }

@@ -73,6 +73,7 @@ private:
     QByteArray line;            // characters of the request being received
     qint64 updateRemaining = 0; // bytes of an update image still to come
     qint64 updateLastUs = 0;
+    qint64 lastCharUs = 0;
     QByteArray updateImage;
     int lastValue = 0;
 };
