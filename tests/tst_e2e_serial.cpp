@@ -6,11 +6,18 @@
 #include "serial/SerialDriver.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -67,6 +74,77 @@ public:
     QProcess process;
     QByteArray output;
 };
+
+// A bare terminal on a published port, as a loader or a terminal program uses it,
+// to check the simulator and the loader without the application in between.
+class RawPort
+{
+public:
+    RawPort(const QString &path, speed_t speed)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        termios t;
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        t.c_cflag |= CSTOPB | CREAD | CLOCAL;
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    ~RawPort()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    QByteArray exchange(const QByteArray &request, int waitMs)
+    {
+        for (char c : request) {
+            if (::write(fd, &c, 1) != 1)
+                return {};
+            QThread::msleep(20);
+        }
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < waitMs) {
+            char buffer[256];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, int(n));
+            QThread::msleep(10);
+        }
+        return got;
+    }
+    int fd = -1;
+};
+
+QString loaderProgram()
+{
+    return QFileInfo(QStringLiteral(EG_SIM_PROGRAM)).dir().filePath(QStringLiteral("flashldr.exe"));
+}
+
+// An update file carrying firmware major.minor, with a valid header.
+QByteArray updateFile(int major, int minor)
+{
+    QByteArray image(300, '\0');
+    image.replace(0, 16, QByteArray("ORB Update File\x1a", 16));
+    auto put = [&](int offset, quint16 w) {
+        image[offset] = char(w & 0xFF);
+        image[offset + 1] = char(w >> 8);
+    };
+    put(16, 56);
+    put(28, 115);
+    put(30, 1);
+    image[34] = char(minor);
+    image[35] = char(major);
+    quint16 sum = 0;
+    for (int i = 0; i < 28; ++i)
+        sum = quint16(sum + (quint8(image[2 * i]) | quint8(image[2 * i + 1]) << 8));
+    put(18, quint16(-sum));
+    return image;
+}
 
 } // namespace
 
@@ -168,6 +246,54 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().split('\n').contains("R23=2750"));
         QVERIFY(!QFile::exists(portsDir.filePath("COM44"))); // the link went with it
+    }
+
+    void loaderInstallsTheUpdateFile()
+    {
+        Simulator sim({"--port", "COM46", "--firmware", "01.10"});
+        QVERIFY2(sim.waitReady(), sim.output.constData());
+        const QString path = portsDir.filePath("fw.upd");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(updateFile(1, 14));
+        f.close();
+
+        // The command line as the application builds it, the path in quotes.
+        QProcess loader;
+        loader.start(loaderProgram(), {"-Q", "-C46", "-N\"" + path + "\""});
+        QVERIFY(loader.waitForFinished(10000));
+        QCOMPARE(loader.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(loader.exitCode(), 0);
+
+        RawPort port(portsDir.filePath("COM46"), B9600);
+        QVERIFY(port.fd >= 0);
+        QVERIFY(port.exchange("...PDAC", 400).contains("EchoGauge 18F2620 Version 01.14\r\n"));
+
+        // No sensor on the port, and a file that is not there: both fail.
+        loader.start(loaderProgram(), {"-Q", "-C47", "-N\"" + path + "\""});
+        QVERIFY(loader.waitForFinished(10000));
+        QVERIFY(loader.exitCode() != 0);
+        loader.start(loaderProgram(), {"-Q", "-C46", "-N\"" + path + ".missing\""});
+        QVERIFY(loader.waitForFinished(10000));
+        QVERIFY(loader.exitCode() != 0);
+    }
+
+    void simulatorRefusesBadOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("logger speed") << QStringList{"--port", "COM48", "--logger", "38400"};
+        QTest::newRow("port name") << QStringList{"--port", "LPT1"};
+        QTest::newRow("firmware") << QStringList{"--port", "COM48", "--firmware", "1.13"};
+        QTest::newRow("register") << QStringList{"--port", "COM48", "--register", "23=70000"};
+    }
+    void simulatorRefusesBadOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QProcess sim;
+        sim.start(QStringLiteral(EG_SIM_PROGRAM), arguments);
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 1);
+        QVERIFY(!QFile::exists(portsDir.filePath("COM48")));
     }
 
     void deviceDisappearingWhileOpen()
