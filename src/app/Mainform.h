@@ -17,6 +17,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPainter;
 class QPushButton;
 class QScrollArea;
 class QSlider;
@@ -98,10 +99,13 @@ public:
     void timerSlowTxTimer();
     void timerTxLedTimer();
     void timerRxLedTimer();
+    // Hands received bytes to the manual command window while it is open.
+    void EchoReceived(const QByteArray &bytes);
 
     COMMPORT commPort;
     TRingBuffer *rxBuffer = nullptr;
     QByteArray txPending;
+    quint32 txPortGeneration = 0; // the port the pending characters were meant for
     PortList *portNames = nullptr;
 
     // ---------------------------------------------------------------- exchanges
@@ -120,6 +124,22 @@ public:
     void StartChannelUpload();
     void ChannelUploadTick();
     void ManualReplyTick();
+
+    // The tick pattern shared by the working states: timer off and the interval
+    // counted off; true while the request is outstanding (a progress dot is added
+    // and the port read), false when the attempt has run out or none was made yet.
+    bool beginWorkingTick();
+    void pollAgain(); // the reply is not complete: look again in 100 ms
+    bool nextAttempt(); // counts the attempt; false once three have been made
+    // Shows the action text with the attempt and " ...", sends the request over the
+    // sensor connection's framing and waits timeoutMs for the reply.
+    void sendAttempt(const QString &action, const QByteArray &request, bool passthrough, qint32 timeoutMs);
+    void finishExchange(const QString &status, bool enableControls);
+    void runPreparation(qint8 next, int intervalMs);
+    void openNextSearchCandidate();
+    void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
+    void endInterimExchange(const QString &status);
+    void enterFirstState(qint8 state);
 
     qint8 portState = psIdle;
     qint8 attempt = 0;
@@ -150,11 +170,47 @@ public:
     bool setupChanged = false;
 
     // ---------------------------------------------------------------- channel description
+    double FlowForHead(qint32 head) const; // m³/s, -1.0 when the channel gives no flow
+    qint32 channelType() const;            // the selected item of cbChanType
+    void cbChanTypeClick();
+    void editChanWidthChange(QObject *sender);
+    void udChanWidthChangingEx(QObject *sender, bool &allowChange, int newValue, UpDown::Direction direction);
+    void tbNotchDataChange();
+    void btnChanIncClick();
+    void btnChanDecClick();
+    // Red while the sensor may not hold the description shown, black after an upload.
+    void markChannelChanged(bool changed);
+    // Sets a dimension edit's text and runs its change handler, also when the text is
+    // already the same.
+    void setChannelEditText(QLineEdit *edit, const QString &text);
+    void pbChannelPaint(PaintBox *sender, QPainter &canvas);
+    void DrawDistanceChannel(PaintBox *box, QPainter &canvas);
+    void DrawDepthChannel(PaintBox *box, QPainter &canvas);
+    void DrawRectangularWeir(PaintBox *box, QPainter &canvas);
+    void DrawConstrictedWeir(PaintBox *box, QPainter &canvas);
+    void DrawVNotchWeir(PaintBox *box, QPainter &canvas);
+    void ShowNotchTrackBar(bool show);
+    void ShowNotchWidthEdit(bool show);
+    void ShowChannelWidthControls(bool show);
+    void ShowCrestHeightControls(bool show);
+    void ShowChannelSensorImage(bool show);
+    void ShowSensorHeightControls(bool show);
+    void SetupNotchWidthTrackBar();
+    void SetupNotchAngleTrackBar();
+    void pbFlowGraphPaint(PaintBox *box, QPainter &canvas);
+    void DrawFlowGraph(PaintBox *box, QPainter &canvas);
+    void pbFlowGraphMouseMove(int x, int y);
+    void menuLoadChannelClick();
+    void menuSaveChannelClick();
+
     qint32 notchAngle = 90;
     qint32 crestHeight = 1000;
     qint32 channelWidth = 1000;
     qint32 notchWidth = 500;
     qint32 flowExponent = 0;
+    bool channelChanged = false; // the changed mark of btnSendChannelData
+    float flowScaleX = 0;        // flow graph: pixels per mm of head
+    float flowScaleY = 0;        // flow graph: pixels per m³/s
 
     // ---------------------------------------------------------------- measurement
     qint32 headAxisMax = 0;
@@ -250,6 +306,20 @@ public:
     QPushButton *btnChanInc;
     QPushButton *btnSendChannelData;
     PaintBox *pbFlowGraph;
+    QLabel *labelChanType;
+    QLabel *labelNotchAngle;
+    QLabel *labelNotchUnits;
+    QLabel *labelCrestHeight;
+    QLabel *lableCrestHeightUnits;
+    QLabel *labelChanWidth;
+    QLabel *labelChanWidthUnits;
+    QLabel *labelWidth;
+    Shape *shapeWidthH;
+    Shape *shapeWidthL;
+    Shape *shapeWidthR;
+    Shape *Shape1;
+    Shape *Shape2;
+    Shape *Shape3;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -263,6 +333,7 @@ private:
     void buildSensorPage();  // the Sensor Setup page's controls
     void buildChannelPage(); // the Channel Description page's controls
     bool shown = false;
+    void echoToManualWindow(const char *bytes, qint32 count); // the bytes ReadPort took in
 };
 
 // Process-wide: the argument text after the program name, the main window, and the

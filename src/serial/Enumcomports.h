@@ -24,24 +24,30 @@ public:
     COMMPORT(const COMMPORT &) = delete;
     COMMPORT &operator=(const COMMPORT &) = delete;
 
-    bool isOpen() const { return handle != INVALID_PORT_HANDLE; }
+    bool isOpen() const
+    {
+        return handle != INVALID_PORT_HANDLE;
+    }
 
 #ifdef _WIN32
     DCB dcb;
     COMSTAT comStat;
     COMMPROP commProp;
 #else
-    termios dcb;           // the line settings last read and written
+    termios dcb; // the line settings last read and written
     struct
     {
-        qint32 cbInQue;    // bytes waiting in the driver's input queue
+        qint32 cbInQue; // bytes waiting in the driver's input queue
     } comStat;
-    termios commProp;      // as the device reported itself when opened or adopted
+    termios commProp; // as the device reported itself when opened or adopted
     SerialDriver *driver;
 #endif
     quint8 portNumber = 0;
     PortHandle handle = INVALID_PORT_HANDLE;
     bool attached = false;
+    // Counts every handle taken up or let go, so that a sender can tell its own
+    // port from a later one that happens to get the same handle value.
+    quint32 generation = 0;
 };
 
 bool OpenPort(COMMPORT *port, quint8 number, qint32 baud);
@@ -52,6 +58,23 @@ void ClosePort(COMMPORT *port);
 // Fills port.comStat.cbInQue from the driver; false (and 0 queued) when the port
 // is closed or the device has gone.
 bool ClearCommError(COMMPORT *port);
+
+// One synchronous read of at most count bytes that are already queued; the bytes
+// read, 0 when the port is closed or the device has gone.
+qint32 ReadPortData(COMMPORT *port, char *buffer, qint32 count);
+// One byte out; false when it could not be written.
+bool WritePortByte(COMMPORT *port, char byte);
+
+#ifndef _WIN32
+// The sensor's line on termios: raw 8 data bits, no parity, two stop bits, no
+// flow control, receiver on, modem status ignored, at baud. False for a speed the
+// terminal interface has no constant for.
+bool SensorLineSettings(termios *t, qint32 baud);
+
+// The device a port number stands for by the fixed rule (/dev/ttyS0 is COM1, and
+// so on), empty when no device class covers the number.
+QString DeviceForPortNumber(int number);
+#endif
 
 // One entry of the port list: "COM" and the number, with the number beside it.
 struct PortName
@@ -64,11 +87,30 @@ using PortList = QList<PortName>;
 // Device classes of the search's exclusion mask.
 enum PortExclusion : quint32
 {
-    excludeBuiltIn = 1,          // built-in serial ports
-    excludeBluetoothPort = 2,    // Bluetooth serial ports
-    excludeBluetoothModem = 4,   // Bluetooth modems
-    excludeUsbVirtual = 8,       // USB virtual COM ports
+    excludeBuiltIn = 1,        // built-in serial ports
+    excludeBluetoothPort = 2,  // Bluetooth serial ports
+    excludeBluetoothModem = 4, // Bluetooth modems
+    excludeUsbVirtual = 8,     // USB virtual COM ports
 };
+
+// The port number a device node has by the fixed rule, or -1, with the exclusion
+// class (a PortExclusion bit, 0 for none) it belongs to.
+int PortNumberForDevice(const QString &path, quint32 *exclusionClass);
+
+// The enumeration's arithmetic on Linux: the numbered devices, the COM<n> links
+// (which replace a device of the same number; dangling ones name nothing) and the
+// exclusion mask give the port list in ascending number order.
+PortList PortListFromDevices(const QStringList &devices, const QList<PortLink> &links, quint32 excludeMask);
+
+// One value of the Windows serial device map: its name (\Device\Serial0) and
+// its data (COM1).
+struct DeviceMapValue
+{
+    QString name;
+    QString data;
+};
+// The same arithmetic on the Windows device map.
+PortList PortListFromDeviceMap(const QList<DeviceMapValue> &values, quint32 excludeMask);
 
 #ifdef _WIN32
 void EnumeratePorts(PortList *list, quint32 excludeMask);

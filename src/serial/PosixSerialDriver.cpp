@@ -1,0 +1,133 @@
+// The serial seam on the operating system's own devices, through termios.
+#ifndef _WIN32
+#include "serial/SerialDriver.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Every call is made from the user-interface thread and must return at once:
+// the descriptor stays non-blocking, and a device that has gone answers with an
+// error, which is reported as a failed call.
+class PosixSerialDriver : public SerialDriver
+{
+public:
+    QStringList serialDevices() override
+    {
+        QStringList devices;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            devices.append(info.systemLocation());
+        return devices;
+    }
+
+    QString portsDirectory() override
+    {
+        const QByteArray env = qgetenv("ECHOGAUGE_PORTS_DIR");
+        if (!env.isEmpty())
+            return QString::fromLocal8Bit(env);
+        return QDir::homePath() + QStringLiteral("/.config/Brookmere/ports");
+    }
+
+    QList<PortLink> portLinks() override
+    {
+        static const QRegularExpression comName(QStringLiteral("^COM[0-9]+$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        QList<PortLink> links;
+        // System lists the dangling links too; the port list leaves them out itself.
+        const QFileInfoList entries =
+            QDir(portsDirectory())
+                .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo &entry : entries) {
+            if (!entry.isSymLink() || !comName.match(entry.fileName()).hasMatch())
+                continue;
+            const bool exists = entry.exists();
+            // The device at the end of the chain (a /dev/serial/by-id link ends at
+            // ttyUSB0) decides the device class.
+            links.append(
+                {entry.fileName(), exists ? entry.canonicalFilePath() : entry.symLinkTarget(), exists});
+        }
+        return links;
+    }
+
+    PortHandle open(const QByteArray &path) override
+    {
+        const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return fd < 0 ? INVALID_PORT_HANDLE : PortHandle(fd);
+    }
+
+    bool getAttributes(PortHandle h, termios *t) override { return ::tcgetattr(int(h), t) == 0; }
+
+    bool setAttributes(PortHandle h, const termios &t) override
+    {
+        return ::tcsetattr(int(h), TCSANOW, &t) == 0;
+    }
+
+    bool raiseModemLines(PortHandle h) override
+    {
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        return ::ioctl(int(h), TIOCMBIS, &lines) == 0;
+    }
+
+    int bytesQueued(PortHandle h) override
+    {
+        int n = 0;
+        if (::ioctl(int(h), FIONREAD, &n) != 0)
+            return -1;
+        return n;
+    }
+
+    int read(PortHandle h, char *buffer, int count) override
+    {
+        // An adopted descriptor may be blocking; only read what is there.
+        if (count <= 0 || !ready(h, POLLIN))
+            return -1;
+        ssize_t n;
+        do
+            n = ::read(int(h), buffer, size_t(count));
+        while (n < 0 && errno == EINTR);
+        return int(n);
+    }
+
+    int write(PortHandle h, const char *data, int count) override
+    {
+        // A hung-up terminal answers EIO; a full output queue must not stall the window.
+        if (count <= 0 || !ready(h, POLLOUT))
+            return -1;
+        ssize_t n;
+        do
+            n = ::write(int(h), data, size_t(count));
+        while (n < 0 && errno == EINTR);
+        return int(n);
+    }
+
+    void close(PortHandle h) override { ::close(int(h)); }
+
+private:
+    static bool ready(PortHandle h, short events)
+    {
+        pollfd p{int(h), events, 0};
+        int r;
+        do
+            r = ::poll(&p, 1, 0);
+        while (r < 0 && errno == EINTR);
+        return r > 0 && (p.revents & events);
+    }
+};
+
+} // namespace
+
+SerialDriver *SerialDriver::system()
+{
+    static PosixSerialDriver driver;
+    return &driver;
+}
+#endif
