@@ -1,85 +1,361 @@
-#include "serial/Portnames.h"
+#include "core/Clock.h"
+#include "serial/Enumcomports.h"
 
 #include <QTest>
 
-Q_DECLARE_METATYPE(QList<PortLink>)
+#include <cstring>
+#include <termios.h>
 
+Q_DECLARE_METATYPE(PortList)
+
+namespace {
+
+// A scripted serial device for tests: bytes arrive at given clock times, every
+// byte written is recorded with its time, and the device can vanish.
+class ScriptedPorts : public SerialDriver
+{
+public:
+    explicit ScriptedPorts(Clock *clock = nullptr) : clock(clock) {}
+
+    QStringList devices;
+    QList<PortLink> links;
+    QString directory = QStringLiteral("/nonexistent/ports");
+    QList<QByteArray> openable;              // paths that open
+    QList<QPair<qint64, QByteArray>> script; // bytes that arrive at a time
+    QByteArray queued;                       // arrived, not yet read
+    QByteArray written;
+    QList<qint64> writeTimes;
+    QList<QByteArray> opened;
+    termios lastSet{};
+    int setCount = 0;
+    int modemCalls = 0;
+    bool gone = false;      // the device has disappeared
+    bool readFails = false; // reports bytes queued, cannot deliver them
+    int openHandles = 0;
+    int nextHandle = 10;
+
+    QStringList serialDevices() override { return devices; }
+    QList<PortLink> portLinks() override { return links; }
+    QString portsDirectory() override { return directory; }
+
+    PortHandle open(const QByteArray &path) override
+    {
+        opened.append(path);
+        if (!openable.contains(path))
+            return INVALID_PORT_HANDLE;
+        ++openHandles;
+        return nextHandle++;
+    }
+    bool getAttributes(PortHandle, termios *t) override
+    {
+        std::memset(t, 0, sizeof *t);
+        return !gone;
+    }
+    bool setAttributes(PortHandle, const termios &t) override
+    {
+        lastSet = t;
+        ++setCount;
+        return !gone;
+    }
+    bool raiseModemLines(PortHandle) override
+    {
+        ++modemCalls;
+        return false; // as a pseudo-terminal answers
+    }
+    int bytesQueued(PortHandle) override
+    {
+        if (gone)
+            return -1;
+        deliver();
+        return int(queued.size());
+    }
+    int read(PortHandle, char *buffer, int count) override
+    {
+        if (gone || readFails)
+            return -1;
+        const int n = qMin(count, int(queued.size()));
+        std::memcpy(buffer, queued.constData(), size_t(n));
+        queued.remove(0, n);
+        return n;
+    }
+    int write(PortHandle, const char *data, int count) override
+    {
+        if (gone)
+            return -1;
+        written.append(data, count);
+        for (int i = 0; i < count; ++i)
+            writeTimes.append(clock ? clock->nowMs() : 0);
+        return count;
+    }
+    void close(PortHandle) override { --openHandles; }
+
+private:
+    void deliver()
+    {
+        const qint64 now = clock ? clock->nowMs() : 0;
+        while (!script.isEmpty() && script.first().first <= now)
+            queued.append(script.takeFirst().second);
+    }
+    Clock *clock;
+};
+
+QStringList names(const PortList &list)
+{
+    QStringList out;
+    for (const PortName &p : list) {
+        out << p.name;
+        if (p.name != QStringLiteral("COM%1").arg(p.number))
+            out << QStringLiteral("<number %1 does not match>").arg(p.number);
+    }
+    return out;
+}
+
+PortLink link(const char *name, const char *target, bool exists = true)
+{
+    return {QString::fromLatin1(name), QString::fromLatin1(target), exists};
+}
+
+} // namespace
+
+// Which ports the search probes, and in what order: a wrong number opens the
+// wrong device, a missing exclusion probes a Bluetooth link for minutes.
 class TestEnumeration : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void portList_data()
+    void deviceMap_data()
+    {
+        QTest::addColumn<QList<DeviceMapValue>>("values");
+        QTest::addColumn<quint32>("mask");
+        QTest::addColumn<QStringList>("ports");
+        const QList<DeviceMapValue> mixed = {{"\\Device\\Serial0", "COM1"},
+                                             {"\\Device\\BtPort0", "COM7"},
+                                             {"\\Device\\VCP0", "COM12"},
+                                             {"\\Device\\Silabser0", "COM4"}};
+        QTest::newRow("search mask, numeric order") << mixed << 6u << QStringList{"COM1", "COM4", "COM12"};
+        QTest::newRow("no mask") << mixed << 0u << QStringList{"COM1", "COM4", "COM7", "COM12"};
+        QTest::newRow("every class out") << mixed << 15u << QStringList{"COM4"};
+        QTest::newRow("prefix without regard to case")
+            << QList<DeviceMapValue>{{"\\DEVICE\\vcp3", "COM9"}, {"\\Device\\BthModem1", "COM8"}} << 12u
+            << QStringList{};
+        QTest::newRow("data not a COM port, or in lower case")
+            << QList<DeviceMapValue>{{"\\Device\\Parallel0", "LPT1"},
+                                     {"\\Device\\X", "com5"},
+                                     {"\\Device\\Y", "COMx"}}
+            << 6u << QStringList{"COM5"};
+        QTest::newRow("equal numbers all added") << QList<DeviceMapValue>{{"\\Device\\A", "COM3"},
+                                                                          {"\\Device\\B", "COM2"},
+                                                                          {"\\Device\\C", "COM3"}}
+                                                 << 6u << QStringList{"COM2", "COM3", "COM3"};
+        QTest::newRow("numbers an 8-bit port number cannot hold")
+            << QList<DeviceMapValue>{{"\\Device\\A", "COM256"},
+                                     {"\\Device\\B", "COM0"},
+                                     {"\\Device\\C", "COM255"}}
+            << 0u << QStringList{"COM255"};
+        QTest::newRow("empty map") << QList<DeviceMapValue>{} << 6u << QStringList{};
+    }
+    void deviceMap()
+    {
+        QFETCH(QList<DeviceMapValue>, values);
+        QFETCH(quint32, mask);
+        QFETCH(QStringList, ports);
+        QCOMPARE(names(PortListFromDeviceMap(values, mask)), ports);
+    }
+
+    void deviceNumbers_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<quint32>("exclusion");
+        QTest::newRow("ttyS0") << "/dev/ttyS0" << 1 << quint32(excludeBuiltIn);
+        QTest::newRow("ttyS31") << "/dev/ttyS31" << 32 << quint32(excludeBuiltIn);
+        QTest::newRow("ttyS32 would take ttyUSB0's number") << "/dev/ttyS32" << -1 << quint32(excludeBuiltIn);
+        QTest::newRow("ttyUSB0") << "/dev/ttyUSB0" << 33 << quint32(excludeUsbVirtual);
+        QTest::newRow("ttyACM2") << "/dev/ttyACM2" << 67 << quint32(excludeUsbVirtual);
+        QTest::newRow("rfcomm0") << "/dev/rfcomm0" << 97 << quint32(excludeBluetoothPort);
+        QTest::newRow("rfcomm158") << "/dev/rfcomm158" << 255 << quint32(excludeBluetoothPort);
+        QTest::newRow("rfcomm159") << "/dev/rfcomm159" << -1 << quint32(excludeBluetoothPort);
+        QTest::newRow("pseudo-terminal") << "/dev/pts/4" << -1 << 0u;
+        QTest::newRow("other serial driver") << "/dev/ttyAMA0" << -1 << 0u;
+        QTest::newRow("no digits") << "/dev/ttyUSBx" << -1 << quint32(excludeUsbVirtual);
+    }
+    void deviceNumbers()
+    {
+        QFETCH(QString, device);
+        QFETCH(int, number);
+        QFETCH(quint32, exclusion);
+        quint32 cls = 99;
+        QCOMPARE(PortNumberForDevice(device, &cls), number);
+        QCOMPARE(cls, exclusion);
+        if (number != -1)
+            QCOMPARE(DeviceForPortNumber(number), device); // OpenPort finds the same device back
+    }
+
+    void linuxPortList_data()
     {
         QTest::addColumn<QStringList>("devices");
         QTest::addColumn<QList<PortLink>>("links");
         QTest::addColumn<quint32>("mask");
-        QTest::addColumn<QStringList>("expected");
-
-        const QStringList machine{"/dev/ttyS0", "/dev/rfcomm0", "/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyS3"};
-        QTest::newRow("numbering rule, numeric order")
-            << machine << QList<PortLink>() << 0u << QStringList{"COM1", "COM4", "COM33", "COM66", "COM97"};
-        QTest::newRow("search mask leaves out Bluetooth")
-            << machine << QList<PortLink>() << 6u << QStringList{"COM1", "COM4", "COM33", "COM66"};
-        QTest::newRow("built-in and USB left out")
-            << machine << QList<PortLink>() << 9u << QStringList{"COM97"};
-        QTest::newRow("not numeric text order")
-            << QStringList{"/dev/ttyS11", "/dev/ttyS1", "/dev/ttyS2"} << QList<PortLink>() << 0u
-            << QStringList{"COM2", "COM3", "COM12"};
-        QTest::newRow("other devices follow no rule")
-            << QStringList{"/dev/lp0", "/dev/ttyS", "/dev/ttySx1"} << QList<PortLink>() << 0u << QStringList{};
-        QTest::newRow("a link replaces the numbered device")
-            << QStringList{"/dev/ttyS2"} << QList<PortLink>{{"COM3", "/dev/pts/4", true}} << 1u
+        QTest::addColumn<QStringList>("ports");
+        const QStringList devs = {"/dev/ttyS0", "/dev/ttyUSB1", "/dev/rfcomm0", "/dev/ttyS2"};
+        QTest::newRow("rule, numeric order")
+            << devs << QList<PortLink>{} << 0u << QStringList{"COM1", "COM3", "COM34", "COM97"};
+        QTest::newRow("search mask leaves Bluetooth out")
+            << devs << QList<PortLink>{} << 6u << QStringList{"COM1", "COM3", "COM34"};
+        QTest::newRow("link to a pseudo-terminal is of no class")
+            << devs << QList<PortLink>{link("COM7", "/dev/pts/3")} << 15u << QStringList{"COM7"};
+        QTest::newRow("link replaces the numbered device")
+            << devs << QList<PortLink>{link("com3", "/dev/pts/5")} << 0u
+            << QStringList{"COM1", "COM3", "COM34", "COM97"};
+        QTest::newRow("link classed by its target")
+            << QStringList{} << QList<PortLink>{link("COM5", "/dev/ttyUSB0"), link("COM6", "/dev/rfcomm1")}
+            << 8u << QStringList{"COM6"};
+        QTest::newRow("dangling link names nothing, device stays")
+            << QStringList{"/dev/ttyS2"}
+            << QList<PortLink>{link("COM3", "/tmp/gone", false), link("COM9", "/x", false)} << 0u
             << QStringList{"COM3"};
-        QTest::newRow("a link is classed by its target")
-            << QStringList{} << QList<PortLink>{{"COM3", "/dev/ttyUSB0", true}, {"com5", "/dev/pts/2", true}} << 8u
-            << QStringList{"COM5"};
-        QTest::newRow("dangling link left out")
-            << QStringList{"/dev/ttyS0"} << QList<PortLink>{{"COM7", "/dev/ttyUSB9", false}} << 0u
-            << QStringList{"COM1"};
-        QTest::newRow("names that are not COM<n>")
-            << QStringList{} << QList<PortLink>{{"COMx", "/dev/pts/1", true}, {"LPT1", "/dev/pts/1", true}} << 0u
-            << QStringList{};
-        QTest::newRow("two links of one number give two entries")
-            << QStringList{} << QList<PortLink>{{"COM4", "/dev/pts/1", true}, {"com4", "/dev/pts/2", true}} << 0u
+        QTest::newRow("two links of one number")
+            << QStringList{} << QList<PortLink>{link("COM4", "/dev/pts/1"), link("com4", "/dev/pts/2")} << 0u
             << QStringList{"COM4", "COM4"};
-        QTest::newRow("nothing at all") << QStringList{} << QList<PortLink>() << 6u << QStringList{};
+        QTest::newRow("a device reported twice counts once")
+            << QStringList{"/dev/ttyS0", "/dev/ttyS0"} << QList<PortLink>{} << 0u << QStringList{"COM1"};
+        QTest::newRow("links that are no port names")
+            << QStringList{} << QList<PortLink>{link("COMX", "/dev/pts/1"), link("COM300", "/dev/pts/2")}
+            << 0u << QStringList{};
+        QTest::newRow("order by number, not by name")
+            << QStringList{} << QList<PortLink>{link("COM12", "/dev/pts/1"), link("COM2", "/dev/pts/2")} << 0u
+            << QStringList{"COM2", "COM12"};
     }
-    void portList()
+    void linuxPortList()
     {
         QFETCH(QStringList, devices);
         QFETCH(QList<PortLink>, links);
         QFETCH(quint32, mask);
-        QFETCH(QStringList, expected);
-        const PortList list = BuildPortList(devices, links, mask);
-        QStringList names;
-        for (const PortName &p : list) {
-            names << p.name;
-            QCOMPARE(QStringLiteral("COM%1").arg(p.number), p.name);
-        }
-        QCOMPARE(names, expected);
+        QFETCH(QStringList, ports);
+        QCOMPARE(names(PortListFromDevices(devices, links, mask)), ports);
     }
 
-    void deviceForPortIsTheRuleReversed_data()
+    void enumerateWithAMissingPortsDirectory()
     {
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("device");
-        QTest::newRow("COM1") << 1 << "/dev/ttyS0";
-        QTest::newRow("COM32") << 32 << "/dev/ttyS31";
-        QTest::newRow("COM33") << 33 << "/dev/ttyUSB0";
-        QTest::newRow("COM65") << 65 << "/dev/ttyACM0";
-        QTest::newRow("COM98") << 98 << "/dev/rfcomm1";
-        QTest::newRow("COM0") << 0 << "";
+        ScriptedPorts fake; // no devices, no links: the directory does not exist
+        PortList list{{"COM99", 99}};
+        EnumeratePorts(&list, 6, &fake);
+        QVERIFY(list.isEmpty());
+        EnumeratePorts(nullptr, 6, &fake); // no list: nothing to do, nothing to crash
     }
-    void deviceForPortIsTheRuleReversed()
+
+    void openPortOnAMissingNumber()
     {
-        QFETCH(int, port);
-        QFETCH(QString, device);
-        QCOMPARE(DeviceForPort(port), device);
-        if (!device.isEmpty())
-            QCOMPARE(PortForDevice(device).number, port);
+        ScriptedPorts fake;
+        COMMPORT port(&fake);
+        QVERIFY(!OpenPort(&port, 5, 9600));
+        QVERIFY(!port.isOpen());
+        QCOMPARE(port.handle, INVALID_PORT_HANDLE);
+        QCOMPARE(port.portNumber, quint8(5));
+        QCOMPARE(fake.opened, (QList<QByteArray>{"/dev/ttyS4"}));
+        QVERIFY(!OpenPort(&port, 0, 9600)); // no device class has number 0
+        QCOMPARE(fake.opened.size(), 1);
+    }
+
+    void openPortPrefersTheLinkOfThatNumber()
+    {
+        ScriptedPorts fake;
+        fake.directory = "/run/ports";
+        fake.links = {link("COM3", "/tmp/gone", false), link("com4", "/dev/pts/9")};
+        fake.openable = {"/run/ports/com4", "/dev/ttyS2"};
+        COMMPORT port(&fake);
+        QVERIFY(OpenPort(&port, 4, 19200));
+        QCOMPARE(fake.opened.last(), QByteArray("/run/ports/com4"));
+        QVERIFY(OpenPort(&port, 3, 19200)); // a dangling link leaves the numbered device
+        QCOMPARE(fake.opened.last(), QByteArray("/dev/ttyS2"));
+        QCOMPARE(fake.openHandles, 1); // the earlier handle was closed first
+        QCOMPARE(fake.modemCalls, 2);  // DTR/RTS refused both times, ports open anyway
+    }
+
+    void lineSettings_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<uint>("speed");
+        QTest::newRow("9600") << 9600 << true << uint(B9600);
+        QTest::newRow("19200") << 19200 << true << uint(B19200);
+        QTest::newRow("115200") << 115200 << true << uint(B115200);
+        QTest::newRow("57600") << 57600 << true << uint(B57600);
+        QTest::newRow("no such speed") << 12345 << false << 0u;
+    }
+    void lineSettings()
+    {
+        QFETCH(int, baud);
+        QFETCH(bool, ok);
+        QFETCH(uint, speed);
+        termios t{};
+        t.c_cflag = PARENB | PARODD | CRTSCTS | CS7;
+        t.c_iflag = IXON | IXOFF | ICRNL;
+        t.c_lflag = ICANON | ECHO | ISIG;
+        t.c_oflag = OPOST;
+        QCOMPARE(SensorLineSettings(&t, baud), ok);
+        if (!ok)
+            return;
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(t.c_cflag & (PARENB | CRTSCTS), tcflag_t(0));
+        QVERIFY(t.c_cflag & CSTOPB);
+        QVERIFY((t.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD));
+        QCOMPARE(t.c_iflag & (IXON | IXOFF | ICRNL), tcflag_t(0));
+        QCOMPARE(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+        QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
+        QCOMPARE(uint(cfgetispeed(&t)), speed);
+        QCOMPARE(uint(cfgetospeed(&t)), speed);
+    }
+
+    void unconfigurablePortStaysOpen()
+    {
+        ScriptedPorts fake;
+        fake.openable = {"/dev/ttyS0"};
+        COMMPORT port(&fake);
+        QVERIFY(!OpenPort(&port, 1, 12345)); // opens, but the speed cannot be set
+        QVERIFY(port.isOpen());
+        ClosePort(&port);
+        QVERIFY(!port.isOpen());
+        QCOMPARE(fake.openHandles, 0);
+    }
+
+    void adoptedPortIsNotClosedByTheRecord()
+    {
+        ScriptedPorts fake;
+        {
+            COMMPORT port(&fake);
+            QVERIFY(AttachPort(&port, 42));
+            QVERIFY(port.attached);
+            QCOMPARE(port.portNumber, quint8(0));
+            QCOMPARE(port.handle, PortHandle(42));
+            fake.openHandles = 1;
+        }
+        QCOMPARE(fake.openHandles, 1);
+        fake.gone = true;
+        COMMPORT refused(&fake);
+        QVERIFY(!AttachPort(&refused, 43));
+        QVERIFY(!refused.isOpen());
+        QVERIFY(!refused.attached);
+    }
+
+    void goneDeviceReadsNothing()
+    {
+        ScriptedPorts fake;
+        fake.openable = {"/dev/ttyS0"};
+        fake.queued = "abc";
+        COMMPORT port(&fake);
+        QVERIFY(OpenPort(&port, 1, 9600));
+        QVERIFY(ClearCommError(&port));
+        QCOMPARE(port.comStat.cbInQue, 3);
+        fake.gone = true;
+        QVERIFY(!ClearCommError(&port));
+        QCOMPARE(port.comStat.cbInQue, 0);
+        char b[4];
+        QCOMPARE(ReadPortData(&port, b, 3), 0);
+        QVERIFY(!WritePortByte(&port, 'x'));
     }
 };
 
-QTEST_GUILESS_MAIN(TestEnumeration)
+QTEST_APPLESS_MAIN(TestEnumeration)
 #include "tst_enumeration.moc"
