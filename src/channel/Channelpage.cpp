@@ -1,29 +1,209 @@
-// The Channel Description page's controls. Placement is still to be done.
+// The Channel Description page: its controls, where they stand, and what they run.
 #include "app/Mainform.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 
+#include <algorithm>
+
+namespace {
+
+// Keeps the dimension edits to what a length in metres is typed with: digits and
+// the full stop. Keys that type nothing (Backspace, Delete, arrows, shortcuts)
+// pass, and so does pasted text, which the change handler reads as -1 m when it is
+// not a number.
+class DimensionKeyFilter : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const QString text = key->text();
+            if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && text.size() == 1 &&
+                text.at(0).isPrint() && !editChanWidthKeyPress(text.at(0)))
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+public:
+    static bool editChanWidthKeyPress(QChar c)
+    {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.');
+    }
+};
+
+// pbFlowGraph follows the page's right and bottom edges, as the form anchors it.
+class FlowGraphAnchor : public QObject
+{
+public:
+    FlowGraphAnchor(QWidget *page, QWidget *graph) : QObject(page), graph(graph) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            const QSize page = static_cast<QWidget *>(watched)->size();
+            graph->setGeometry(264, 67, std::max(page.width() - 264 - 22, 1),
+                               std::max(page.height() - 67 - 25, 1));
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget *graph;
+};
+
+QLabel *label(const QString &text, QWidget *page, int left, int top)
+{
+    auto *l = new QLabel(text, page);
+    l->move(left, top);
+    l->adjustSize();
+    return l;
+}
+
+Shape *blackBox(QWidget *page, int left, int top, int width, int height)
+{
+    auto *s = new Shape(Shape::Rectangle, page);
+    s->setBrushColor(Qt::black);
+    s->setPenColor(Qt::black);
+    s->setGeometry(left, top, width, height);
+    return s;
+}
+
+QLineEdit *dimensionEdit(QWidget *page, int left, int top, QObject *keyFilter)
+{
+    auto *e = new QLineEdit(QStringLiteral("0"), page);
+    e->setGeometry(left, top, 64, 21);
+    e->installEventFilter(keyFilter);
+    return e;
+}
+
+UpDown *spinner(QWidget *page, int left, int top)
+{
+    auto *u = new UpDown(page);
+    u->setGeometry(left, top, 17, 21);
+    u->setRange(0, 1000);
+    u->setPosition(500);
+    return u;
+}
+
+} // namespace
+
 void TformMain::buildChannelPage()
 {
     QWidget *p = tabChannel;
+    auto *keyFilter = new DimensionKeyFilter(p);
+    QFont pictureFont(QStringLiteral("Arial"));
+    pictureFont.setPixelSize(15);
+    pictureFont.setBold(true);
+
+    labelChanType = label(QStringLiteral("Channel Type :"), p, 264, 12);
     cbChanType = new QComboBox(p);
+    cbChanType->setGeometry(264, 34, 201, 21);
+    cbChanType->addItems({QStringLiteral("None - Measure Distance"), QStringLiteral("None - Measure Depth"),
+                          QStringLiteral("Rectangular Weir"), QStringLiteral("Constricted Rectangular Weir"),
+                          QStringLiteral("V-Notch Weir")});
+
+    Shape1 = blackBox(p, 75, 72, 4, 180);
+    Shape2 = blackBox(p, 222, 72, 4, 180);
+    Shape3 = blackBox(p, 75, 248, 151, 4);
     pbChannel = new PaintBox(p);
-    shapeEchoGauge5 = new Shape(Shape::Rectangle, p);
-    shapeEchoGauge6 = new Shape(Shape::Rectangle, p);
-    shapeEchoGauge7 = new Shape(Shape::Rectangle, p);
-    shapeEchoGauge8 = new Shape(Shape::Rectangle, p);
+    pbChannel->setGeometry(78, 52, 145, 196);
+    pbChannel->setFont(pictureFont);
+
+    labelWidth = new QLabel(QStringLiteral("W"), p);
+    labelWidth->setGeometry(78, 268, 145, 18);
+    labelWidth->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    labelWidth->setFont(pictureFont);
+    shapeWidthH = blackBox(p, 78, 265, 145, 1);
+    shapeWidthL = blackBox(p, 78, 256, 1, 19);
+    shapeWidthR = blackBox(p, 222, 256, 1, 19);
+
+    // The sensor picture over the channel, a copy of the one on the sensor page.
+    Shape *const sensorShapes[4] = {shapeEchoGauge1, shapeEchoGauge2, shapeEchoGauge3, shapeEchoGauge4};
+    Shape **const channelShapes[4] = {&shapeEchoGauge5, &shapeEchoGauge6, &shapeEchoGauge7, &shapeEchoGauge8};
+    for (int i = 0; i < 4; ++i) {
+        Shape *s = new Shape(sensorShapes[i] ? sensorShapes[i]->kind() : Shape::Rectangle, p);
+        if (sensorShapes[i]) {
+            s->setGeometry(sensorShapes[i]->geometry());
+            s->setBrushColor(sensorShapes[i]->brushColor());
+            s->setPenColor(sensorShapes[i]->penColor());
+        }
+        *channelShapes[i] = s;
+    }
+
+    labelNotchAngle = label(QStringLiteral("Notch Angle ="), p, 78, 11);
+    labelNotchAngle->setMinimumWidth(160);
+    labelNotchAngle->hide();
     tbNotchData = new QSlider(Qt::Horizontal, p);
-    editNotchWidth = new QLineEdit(p);
-    udNotchWidth = new UpDown(p);
-    editCrestHeight = new QLineEdit(p);
-    udCrestHeight = new UpDown(p);
-    editChanWidth = new QLineEdit(p);
-    udChanWidth = new UpDown(p);
+    tbNotchData->setGeometry(67, 29, 167, 23);
+    tbNotchData->setRange(15, 150);
+    tbNotchData->setValue(90);
+    tbNotchData->setPageStep(5);
+    tbNotchData->setSingleStep(1);
+    tbNotchData->setTickPosition(QSlider::NoTicks);
+    tbNotchData->hide();
     btnChanDec = new QPushButton(QStringLiteral("-"), p);
+    btnChanDec->setGeometry(57, 33, 15, 13);
     btnChanInc = new QPushButton(QStringLiteral("+"), p);
+    btnChanInc->setGeometry(229, 33, 15, 13);
+
+    editNotchWidth = dimensionEdit(p, 78, 28, keyFilter);
+    udNotchWidth = spinner(p, 142, 28);
+    labelNotchUnits = label(QStringLiteral("metres"), p, 160, 36);
+    editNotchWidth->hide();
+    udNotchWidth->hide();
+    labelNotchUnits->hide();
+
+    labelCrestHeight = label(QStringLiteral("Crest Height, P ="), p, 8, 292);
+    editCrestHeight = dimensionEdit(p, 128, 289, keyFilter);
+    udCrestHeight = spinner(p, 192, 289);
+    lableCrestHeightUnits = label(QStringLiteral("metres"), p, 213, 297);
+
+    labelChanWidth = label(QStringLiteral("Channel Width, W ="), p, 8, 326);
+    editChanWidth = dimensionEdit(p, 128, 323, keyFilter);
+    udChanWidth = spinner(p, 192, 323);
+    labelChanWidthUnits = label(QStringLiteral("metres"), p, 213, 331);
+
     btnSendChannelData = new QPushButton(QStringLiteral("Send Channel Data to EchoGauge"), p);
+    btnSendChannelData->setGeometry(8, 365, 209, 25);
+
     pbFlowGraph = new PaintBox(p);
+    pbFlowGraph->setGeometry(264, 67, 248, 382);
+    p->installEventFilter(new FlowGraphAnchor(p, pbFlowGraph));
+
+    // Only a user's pick runs the handler; code that selects a type calls it itself.
+    connect(cbChanType, &QComboBox::activated, this, [this] { cbChanTypeClick(); });
+    for (QLineEdit *edit : {editNotchWidth, editCrestHeight, editChanWidth})
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { editChanWidthChange(edit); });
+    for (UpDown *ud : {udNotchWidth, udCrestHeight, udChanWidth}) {
+        ud->onChangingEx = [this, ud](int newValue, UpDown::Direction direction) {
+            bool allow = true;
+            udChanWidthChangingEx(ud, allow, newValue, direction);
+            return allow;
+        };
+    }
+    connect(tbNotchData, &QSlider::valueChanged, this, &TformMain::tbNotchDataChange);
+    connect(btnChanInc, &QPushButton::clicked, this, &TformMain::btnChanIncClick);
+    connect(btnChanDec, &QPushButton::clicked, this, &TformMain::btnChanDecClick);
+    connect(btnSendChannelData, &QPushButton::clicked, this, &TformMain::StartChannelUpload);
+
+    pbChannel->onPaint = [this](PaintBox *box, QPainter &canvas) { pbChannelPaint(box, canvas); };
+    pbSensor->onPaint = [this](PaintBox *box, QPainter &canvas) { pbChannelPaint(box, canvas); };
+    pbFlowGraph->onPaint = [this](PaintBox *box, QPainter &canvas) { pbFlowGraphPaint(box, canvas); };
+    connect(pbFlowGraph, &PaintBox::mouseMoved, this, &TformMain::pbFlowGraphMouseMove);
+
+    connect(menuLoadChannel, &QAction::triggered, this, &TformMain::menuLoadChannelClick);
+    connect(menuSaveChannel, &QAction::triggered, this, &TformMain::menuSaveChannelClick);
 }
