@@ -99,8 +99,6 @@ public:
     void timerSlowTxTimer();
     void timerTxLedTimer();
     void timerRxLedTimer();
-    // Hands received bytes to the manual command window while it is open.
-    void EchoReceived(const QByteArray &bytes);
 
     COMMPORT commPort;
     TRingBuffer *rxBuffer = nullptr;
