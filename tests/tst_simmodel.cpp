@@ -3,6 +3,7 @@
 #include "model/LineSettings.h"
 #include "model/SimDevice.h"
 #include "model/SimSensor.h"
+#include "serial/Enumcomports.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -379,6 +380,31 @@ private slots:
         QCOMPARE(line.serial.settings(5), LineSettings::eightNoneTwo(9600));
         line.serial.close(line.handle);
         QVERIFY(!line.serial.isOpen(5));
+    }
+
+    void portRecordReachesTheSimulatedPorts()
+    {
+        VirtualClock clock;
+        InProcessSerial serial(&clock);
+        serial.addSensor(12);
+        serial.addSilentPort(3);
+        serial.addBrokenPort(5);
+        PortList list;
+        EnumeratePorts(&list, 6, &serial);
+        QCOMPARE(list.size(), 3);
+        QCOMPARE(list[0].name, QString("COM3"));
+        QCOMPARE(list[2].number, 12);
+
+        COMMPORT port(&serial);
+        QVERIFY(!OpenPort(&port, 5, 9600));
+        QVERIFY(!port.isOpen());
+        QVERIFY(OpenPort(&port, 12, 9600));
+        QCOMPARE(serial.settings(12), LineSettings::eightNoneTwo(9600));
+        QVERIFY(OpenPort(&port, 12, 19200)); // reopened at the logger speed
+        QCOMPARE(serial.settings(12).baud, 19200);
+        ClosePort(&port);
+        QVERIFY(!serial.isOpen(12));
+        QCOMPARE(serial.opens.size(), 2);
     }
 
     void unpluggedDeviceFailsQuietly()

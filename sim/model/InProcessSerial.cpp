@@ -128,12 +128,14 @@ QList<PortLink> InProcessSerial::portLinks()
 
 QString InProcessSerial::portsDirectory()
 {
-    return QStringLiteral("/sim/ports");
+    // The links live where the devices do, so that a link's own path and its
+    // target open the same port.
+    return QStringLiteral("/sim");
 }
 
 PortHandle InProcessSerial::open(const QByteArray &path)
 {
-    if (!path.startsWith(pathPrefix))
+    if (!path.toUpper().startsWith(pathPrefix.toUpper()))
         return INVALID_PORT_HANDLE;
     bool ok = false;
     const int number = path.mid(pathPrefix.size()).toInt(&ok);
