@@ -3,14 +3,27 @@
 #include "core/Timer.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <cstdlib>
+#include <limits>
+#include <new>
 
 QString commandLine;
 TformMain *formMain = nullptr;
@@ -38,20 +51,42 @@ TformMain::TformMain(const Platform &platform, QWidget *parent)
     connect(timerSlowTx, &Timer::timeout, this, &TformMain::timerSlowTxTimer);
 
     buildForm();
+    setMinimumSize(550, 540);
 
-    rxBuffer = new TRingBuffer(32768, true);
-    portNames = new PortList;
-    searchList = new QList<_TAutoDetectArrayEntry *>;
+    try {
+        rxBuffer = new TRingBuffer(32768, true);
+        portNames = new PortList;
+        searchList = new QList<_TAutoDetectArrayEntry *>;
+    } catch (const std::bad_alloc &) {
+        platform.dialogs->message(
+            this,
+            QStringLiteral("A fatal memory-allocation error has occurred.\nThis program will now close."),
+            Dialogs::Icon::Error);
+        std::exit(EXIT_FAILURE);
+    }
     portState = psIdle;
     formManual = nullptr;
     pageControl->setCurrentWidget(tabSensor);
+
+    // The channel page's sensor picture stands where the sensor page's does.
+    Shape *const sensorShapes[4] = {shapeEchoGauge1, shapeEchoGauge2, shapeEchoGauge3, shapeEchoGauge4};
+    Shape *const channelShapes[4] = {shapeEchoGauge5, shapeEchoGauge6, shapeEchoGauge7, shapeEchoGauge8};
+    for (int i = 0; i < 4; ++i)
+        channelShapes[i]->move(sensorShapes[i]->pos());
+
+    // Key preview: the window sees typed keys before the focused control does.
+    qApp->installEventFilter(this);
 
     setWindowTitle(QStringLiteral("  %1 - %2").arg(applicationTitle, applicationVersion));
 }
 
 TformMain::~TformMain()
 {
+    qApp->removeEventFilter(this);
     FormDestroy();
+    // commPort closes itself unless it was adopted from whoever started us.
+    if (formMain == this)
+        formMain = nullptr;
 }
 
 void TformMain::buildForm()
@@ -189,7 +224,167 @@ void TformMain::closeEvent(QCloseEvent *event)
 
 void TformMain::keyPressEvent(QKeyEvent *event)
 {
-    if (!event->text().isEmpty())
-        FormKeyPress(event->text().at(0));
+    // Typed keys reach FormKeyPress through eventFilter already.
     QMainWindow::keyPressEvent(event);
+}
+
+bool TformMain::eventFilter(QObject *watched, QEvent *event)
+{
+    // A key event travels from the focused widget up to its parents; it is taken once,
+    // where it first arrives, and never consumed.
+    if (event->type() == QEvent::KeyPress) {
+        auto *w = qobject_cast<QWidget *>(watched);
+        QWidget *first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+        if (w && w == first && w->window() == this) {
+            const QString text = static_cast<QKeyEvent *>(event)->text();
+            for (QChar c : text)
+                FormKeyPress(c);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TformMain::FormShow()
+{
+    sensorPort = -1;
+    resize(minimumSize());
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + area.width() / 2 - width() / 2, area.y() + area.height() / 2 - height() / 2);
+    }
+    notchAngle = 90;
+    crestHeight = 1000;
+    channelWidth = 1000;
+    notchWidth = 500;
+    flowExponent = 0;
+    options = 7;
+    maxHeightPercent = 10;
+
+    LoadSettings();
+
+    bool isNumber = false;
+    const qint64 handle = commandLine.trimmed().toLongLong(&isNumber);
+    if (!commandLine.isEmpty() && isNumber && handle >= 0 && handle <= std::numeric_limits<int>::max())
+        AttachPort(&commPort, PortHandle(handle));
+
+    if (options & 0x10) {
+        menuManualEntry->setVisible(true);
+        setWindowTitle(
+            QStringLiteral("  %1 - %2 (Engineering Mode)").arg(applicationTitle, applicationVersion));
+    }
+    cbHead->setChecked(options & 0x40);
+
+    guideFileName = FindGuide(platform.dataDir);
+    menuShowGuide->setVisible(!guideFileName.isEmpty());
+
+    trackSensorHeight->setValue(0);
+
+    cbFlow->setChecked(false);
+    cbFlow->setEnabled(false);
+    cbHead->setChecked(true);
+    cbHead->setEnabled(false);
+
+    headAxisMax = 0;
+    flowAxisMax = 0;
+
+    editCrestHeight->setText(QString::number(crestHeight * 0.001, 'f', 3));
+    editChanWidth->setText(QString::number(channelWidth * 0.001, 'f', 3));
+    editNotchWidth->setText(QString::number(notchWidth * 0.001, 'f', 3));
+
+    SetupNotchWidthTrackBar();
+    cbChanType->setCurrentIndex(0);
+    markChannelChanged(false);
+
+    menuSearchClick();
+}
+
+QString FindGuide(const QString &directory)
+{
+    if (directory.isEmpty())
+        return QString();
+    const QDir dir(directory);
+    const QStringList found = dir.entryList({QStringLiteral("DOC-115-0001*.pdf")},
+                                            QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    return found.isEmpty() ? QString() : dir.absoluteFilePath(found.first());
+}
+
+void TformMain::FormClose()
+{
+    // The manual command window, once it exists, is closed here first so that it
+    // stores its own settings; until then there is none to close.
+    StoreSettings();
+}
+
+void TformMain::FormDestroy()
+{
+    delete rxBuffer;
+    rxBuffer = nullptr;
+    delete portNames;
+    portNames = nullptr;
+    if (searchList) {
+        qDeleteAll(*searchList);
+        delete searchList;
+        searchList = nullptr;
+    }
+}
+
+void TformMain::menuExitClick()
+{
+    close();
+}
+
+void TformMain::menuShowGuideClick()
+{
+    QString problem;
+    if (guideFileName.isEmpty()) {
+        problem = QStringLiteral("Quick-Start Guide Not Found");
+    } else {
+        bool noViewer = false;
+        if (!platform.dialogs->openDocument(guideFileName, &noViewer)) {
+            problem = QStringLiteral("The Quick-Start Guide cannot be shown.");
+            if (noViewer)
+                problem += QStringLiteral("\nNo PDF viewer is installed.");
+        }
+    }
+    if (problem.isEmpty())
+        return;
+    setStatusText(QLatin1Char(' ') + problem);
+    platform.dialogs->message(this, problem, Dialogs::Icon::Error);
+    menuShowGuide->setVisible(false);
+}
+
+void TformMain::menuManualEntryClick()
+{
+    // The manual command window comes with the engineering tools; until then the
+    // item opens nothing.
+}
+
+void TformMain::menuAboutClick()
+{
+    platform.dialogs->message(this, QStringLiteral("%1\n%2").arg(applicationTitle, applicationVersion),
+                              Dialogs::Icon::Information, QStringLiteral("About EchoGauge Setup"));
+}
+
+void TformMain::pbSensorMouseEnter()
+{
+    keyCapture = true;
+    keyBuffer.clear();
+}
+
+void TformMain::pbSensorMouseLeave()
+{
+    keyCapture = false;
+}
+
+void TformMain::FormKeyPress(QChar key)
+{
+    if (!keyCapture)
+        return;
+    keyBuffer.append(key);
+    if (keyBuffer.compare(QLatin1String("QXV47215"), Qt::CaseInsensitive) == 0) {
+        setWindowTitle(
+            QStringLiteral("  %1 - %2 (Engineering Mode)").arg(applicationTitle, applicationVersion));
+        menuManualEntry->setVisible(true);
+        keyBuffer.clear();
+    }
 }

@@ -323,6 +323,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildForm();
@@ -339,6 +340,10 @@ private:
 extern QString commandLine;
 extern TformMain *formMain;
 extern TformManual *formManual;
+
+// The quick-start guide in the application's data directory: the full path of the
+// first "DOC-115-0001*.pdf" there, or empty.
+QString FindGuide(const QString &directory);
 
 // Application title and version.
 extern const char *const applicationTitle; // "EchoGauge Setup Application"

@@ -1,6 +1,61 @@
 #include "app/Mainform.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QSocketNotifier>
+
+#include <climits>
+#include <csignal>
+#include <exception>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Hints appear at once and stay until the pointer leaves.
+class PromptHintStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ToolTip_WakeUpDelay || hint == SH_ToolTip_FallAsleepDelay)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// A signal handler may only write to a descriptor; the window is closed from the
+// event loop when the byte arrives.
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &byte, 1);
+}
+
+void installTerminationHandlers(QObject *owner, TformMain *window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[1], &byte, 1);
+        window->menuExitClick(); // settings are stored as on "Exit"
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -11,8 +66,18 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QString::fromLatin1(applicationTitle));
-    TformMain window;
-    formMain = &window;
-    window.show();
-    return app.exec();
+    QApplication::setStyle(new PromptHintStyle);
+    try {
+        TformMain window;
+        formMain = &window;
+        installTerminationHandlers(&app, &window);
+        window.show();
+        return app.exec();
+    } catch (const std::exception &e) {
+        QMessageBox::critical(nullptr, QString::fromLatin1(applicationTitle),
+                              QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, QString::fromLatin1(applicationTitle), QString());
+    }
+    return EXIT_FAILURE;
 }

@@ -1,0 +1,84 @@
+#include "app/Optionsform.h"
+
+#include "app/Mainform.h"
+#include "core/Timer.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+TformOptions::TformOptions(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral(" Options"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(387, 153);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("  Tx Timing  "), this);
+    GroupBox1->setGeometry(8, 8, 371, 49);
+    Label1 = new QLabel(QStringLiteral("Set Delay Between Command Characters to (ms) :"), GroupBox1);
+    Label1->setGeometry(10, 22, 280, 16);
+    editDelay = new QLineEdit(QStringLiteral("10"), GroupBox1);
+    editDelay->setReadOnly(true);
+    editDelay->setGeometry(296, 18, 45, 21);
+    spinDelay = new UpDown(GroupBox1);
+    spinDelay->setGeometry(341, 18, 16, 21);
+    spinDelay->setRange(10, 2000);
+    spinDelay->setIncrement(10);
+    spinDelay->setPosition(10);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("  Maximum Height"), this);
+    GroupBox2->setGeometry(8, 62, 371, 49);
+    Label2 = new QLabel(QStringLiteral("Set Maximum Height to Sensor Height Plus (%) :"), GroupBox2);
+    Label2->setGeometry(10, 22, 280, 16);
+    editHeadroom = new QLineEdit(QStringLiteral("10"), GroupBox2);
+    editHeadroom->setReadOnly(true);
+    editHeadroom->setGeometry(296, 18, 45, 21);
+    spinHeadroom = new UpDown(GroupBox2);
+    spinHeadroom->setGeometry(341, 18, 16, 21);
+    spinHeadroom->setRange(1, 100);
+    spinHeadroom->setIncrement(1);
+    spinHeadroom->setPosition(10);
+
+    btnOk = new QPushButton(QStringLiteral("OK"), this);
+    btnOk->setGeometry(216, 120, 75, 25);
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel->setGeometry(304, 120, 75, 25);
+    btnCancel->setDefault(true);
+    btnCancel->setFocus();
+
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(spinDelay, &UpDown::clicked, this, &TformOptions::showPositions);
+    connect(spinHeadroom, &UpDown::clicked, this, &TformOptions::showPositions);
+}
+
+void TformOptions::setDelay(qint16 ms)
+{
+    spinDelay->setPosition(ms);
+    showPositions();
+}
+
+void TformOptions::setHeadroom(qint16 percent)
+{
+    spinHeadroom->setPosition(percent);
+    showPositions();
+}
+
+void TformOptions::showPositions()
+{
+    editDelay->setText(QString::number(spinDelay->position()));
+    editHeadroom->setText(QString::number(spinHeadroom->position()));
+}
+
+void TformMain::menuOptionsClick()
+{
+    TformOptions dialog(this);
+    dialog.setDelay(qint16(timerSlowTx->interval()));
+    dialog.setHeadroom(qint16(maxHeightPercent));
+    if (dialog.exec() == QDialog::Accepted) {
+        timerSlowTx->setInterval(dialog.spinDelay->position());
+        maxHeightPercent = dialog.spinHeadroom->position();
+    }
+}
