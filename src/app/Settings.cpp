@@ -107,8 +107,14 @@ void TformMain::StoreSettings()
     store.setValue(QStringLiteral("Channel Width"), channelWidth);
     store.setValue(QStringLiteral("Notch Width"), notchWidth);
     if (!commPort.isOpen()) {
-        // The old line speed and framing stay: only the port says "none".
+        // The old line speed and framing stay: only the port says "none". Where none
+        // were ever stored, the current ones are written, or the next load would stop
+        // at the missing "Baud" and lose the Tx delay and headroom set in Options.
         store.setValue(QStringLiteral("Port"), -1);
+        if (!store.contains(QStringLiteral("Baud")))
+            store.setValue(QStringLiteral("Baud"), sensorBaud);
+        if (!store.contains(QStringLiteral("Passthrough")))
+            store.setValue(QStringLiteral("Passthrough"), sensorPassthrough ? 1 : 0);
     } else {
         store.setValue(QStringLiteral("Port"), qint32(sensorPort));
         store.setValue(QStringLiteral("Baud"), sensorBaud);
