@@ -85,7 +85,7 @@ void TformMain::buildSensorPage()
     trackSensorHeight->setInvertedControls(true);
     trackSensorHeight->setValue(5555);
 
-    textSensorHeight = placedLabel(QStringLiteral("10.000m"), p, 8, 266, true);
+    textSensorHeight = placedLabel(QStringLiteral("10.000m"), p, 24, 266, true);
     textSensorHeight->setMinimumWidth(120);
     textSerial = placedLabel(QStringLiteral("00000"), p, 134, 4, true);
     textSerial->setMinimumWidth(110);
