@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 // The weir equations fill the sensor's flow table: a wrong digit here is a wrong
 // flow reported in the field.
 class TestFlow : public QObject
