@@ -7,11 +7,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QSettings>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 #include <memory>
 
@@ -174,6 +177,60 @@ private slots:
         rig.start(false);
         QDir::setCurrent(old);
         QVERIFY(!rig.form->menuShowGuide->isVisible());
+    }
+
+    // Key preview: a key typed into the focused edit is seen by the window first and
+    // still reaches the edit.
+    void keysReachTheWindowAndTheFocusedControl()
+    {
+        Rig rig;
+        rig.start(false);
+        TformMain &f = *rig.form;
+        f.show();
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.editLostEchoValue->show(); // a control the running search leaves enabled
+        f.editLostEchoValue->clear();
+        f.editLostEchoValue->setFocus();
+        QTRY_VERIFY(f.editLostEchoValue->hasFocus());
+        f.pbSensorMouseEnter();
+        QTest::keyClicks(f.editLostEchoValue, QStringLiteral("2"));
+        QCOMPARE(f.keyBuffer, QStringLiteral("2"));
+        QCOMPARE(f.editLostEchoValue->text(), QStringLiteral("2"));
+        f.pbSensorMouseEnter();
+        QTest::keyClicks(f.editLostEchoValue, QStringLiteral("qxv47215"));
+        QVERIFY(f.windowTitle().endsWith(QStringLiteral(" (Engineering Mode)")));
+    }
+
+    // In real time: the application finds the simulated sensor at start-up, and
+    // SIGTERM closes it as "Exit" does, storing the connection.
+    void terminationStoresTheConnectionFound()
+    {
+        QTemporaryDir ports, config;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ECHOGAUGE_PORTS_DIR"), ports.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess sim, app;
+        sim.setProcessEnvironment(env);
+        app.setProcessEnvironment(env);
+        sim.start(QStringLiteral(EG_SIM_PROGRAM), {QStringLiteral("--port"), QStringLiteral("COM7")});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(ports.path()).isEmpty(), 5000);
+        app.start(QStringLiteral(EG_APP_PROGRAM), {});
+        QVERIFY(app.waitForStarted());
+        QTest::qWait(5000);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(5000));
+        sim.terminate();
+        sim.waitForFinished(3000);
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QSettings stored(config.filePath(QStringLiteral("Brookmere/EchoGauge Setup.conf")),
+                         QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("Port")).toInt(), 7);
+        QCOMPARE(stored.value(QStringLiteral("Baud")).toInt(), 9600);
+        QCOMPARE(stored.value(QStringLiteral("Passthrough")).toInt(), 0);
+        QCOMPARE(stored.value(QStringLiteral("Width")).toInt(), 550);
     }
 };
 
