@@ -1,0 +1,183 @@
+// The sensor search: every port at the enabled speeds, directly and through a data
+// logger, probed with "...PDAC" until the sensor identifies itself.
+#include "exchange/Autodetect.h"
+
+#include "core/Timer.h"
+
+#include <QLabel>
+
+namespace {
+// The search leaves out Bluetooth serial ports and modems: a sensor is never reached
+// through them, and opening one can stall while the radio looks for a partner.
+constexpr quint32 searchExclusions = excludeBluetoothPort | excludeBluetoothModem;
+
+constexpr qint32 directBaud = 9600;
+const QByteArray identifyRequest = QByteArrayLiteral("...PDAC");
+} // namespace
+
+QList<_TAutoDetectArrayEntry> SearchCandidates(const PortList &ports, quint32 options,
+                                               const _TAutoDetectArrayEntry &last)
+{
+    struct Pass
+    {
+        quint32 bit;
+        qint32 baud;
+        bool passthrough;
+    };
+    static const Pass passes[] = {
+        {searchDirect9600, 9600, false},
+        {searchPassthrough9600, 9600, true},
+        {searchPassthrough19200, 19200, true},
+        {searchPassthrough115200, 115200, true},
+    };
+
+    QList<_TAutoDetectArrayEntry> list;
+    for (const Pass &pass : passes) {
+        if (!(options & pass.bit))
+            continue;
+        for (const PortName &port : ports)
+            list.append({qint16(port.number), port.name, pass.baud, pass.passthrough});
+    }
+
+    // The direct 9600 entries precede the passthrough ones, so a last connection at
+    // 9600 ends with that port's direct candidate first and its passthrough one second,
+    // whichever of the two was used: a sensor wired straight to the PC answers the
+    // direct probe, and a logger at 9600 is tried next.
+    for (int i = 0; i < list.size(); ++i) {
+        const _TAutoDetectArrayEntry &c = list.at(i);
+        if (c.portNumber != last.portNumber || c.baud != last.baud)
+            continue;
+        if (last.baud == directBaud) {
+            const int to = c.passthrough ? qMin(1, int(list.size()) - 1) : 0;
+            list.move(i, to);
+        } else if (last.passthrough) {
+            list.move(i, 0);
+        }
+    }
+    return list;
+}
+
+QString SearchProbeText(const _TAutoDetectArrayEntry &candidate)
+{
+    QString text = QStringLiteral(" Searching for EchoGauge - ") + candidate.portName;
+    if (candidate.passthrough)
+        text += QStringLiteral(" - Passthrough mode, %1, ").arg(candidate.baud);
+    return text;
+}
+
+void TformMain::menuSearchClick()
+{
+    StartSearch({sensorPort, sensorPortName, sensorBaud, sensorPassthrough});
+}
+
+void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
+{
+    EnableSensorControls(false);
+    textSerial->hide();
+
+    // The search takes over whatever exchange runs. A request still going out would
+    // keep the scheduler waiting for a sender that can no longer write, so its
+    // remaining characters are dropped with the port.
+    ClosePort(&commPort);
+    timerSlowTx->stop();
+    txPending.clear();
+
+#ifdef _WIN32
+    EnumeratePorts(portNames, searchExclusions);
+#else
+    EnumeratePorts(portNames, searchExclusions, platform.serial);
+#endif
+
+    qDeleteAll(*searchList);
+    searchList->clear();
+    for (const _TAutoDetectArrayEntry &c : SearchCandidates(*portNames, options, last))
+        searchList->append(new _TAutoDetectArrayEntry(c));
+
+    // With the attempts used up, the first tick opens the first candidate.
+    searchIndex = -1;
+    attempt = 3;
+    enterFirstState(psSearch);
+}
+
+void TformMain::SearchTick()
+{
+    if (beginWorkingTick()) {
+        bool complete = false;
+        const qint32 at = rxBuffer->Match(QByteArray(identificationPattern), '?', &complete);
+        if (at < 0 || !complete) {
+            pollAgain();
+            return;
+        }
+        const _TAutoDetectArrayEntry *found = searchList->at(searchIndex);
+        sensorPortName = found->portName;
+        sensorPort = found->portNumber;
+        sensorBaud = found->baud;
+        sensorPassthrough = found->passthrough;
+        // The firmware check reads the version digits from here.
+        rxBuffer->Skip(at + identificationPrefixLength);
+        if (CheckFirmware()) {
+            StartReadConfig();
+        } else {
+            ClosePort(&commPort);
+            portState = psIdle;
+        }
+        return;
+    }
+
+    if (nextAttempt()) {
+        const _TAutoDetectArrayEntry *c = searchList->at(searchIndex);
+        sendAttempt(SearchProbeText(*c), identifyRequest, c->passthrough,
+                    c->passthrough ? probeTimeoutPassthrough : probeTimeoutDirect);
+        return;
+    }
+    openNextSearchCandidate();
+}
+
+// A port that stays silent at a speed has nothing there at that speed, in either
+// mode, so its twin is skipped; a port that does not open is skipped entirely.
+void TformMain::openNextSearchCandidate()
+{
+    if (searchIndex >= 0 && searchIndex < searchList->size() && rxBuffer->Count() == 0) {
+        const _TAutoDetectArrayEntry *c = searchList->at(searchIndex);
+        removeLaterCandidates(c->portNumber, c->baud, false);
+    }
+    ClosePort(&commPort);
+    ++searchIndex;
+
+    while (searchIndex < searchList->size() && !commPort.isOpen()) {
+        const _TAutoDetectArrayEntry *c = searchList->at(searchIndex);
+        QString text = QStringLiteral(" Searching for EchoGauge - ") + c->portName;
+        if (c->passthrough)
+            text += QStringLiteral(" - Passthrough mode");
+        setStatusText(text);
+        // Ports are addressed by one byte; a number beyond that is not reachable and
+        // must not be folded onto another port.
+        if (c->portNumber >= 0 && c->portNumber <= 255)
+            OpenPort(&commPort, quint8(c->portNumber), c->baud);
+        if (!commPort.isOpen()) {
+            removeLaterCandidates(c->portNumber, c->baud, true);
+            ++searchIndex;
+        }
+    }
+
+    if (searchIndex < searchList->size()) {
+        // Let the port and whatever hangs on it settle before the purge and the probe.
+        portState = psSearchPrepare;
+        timerPortService->setInterval(portSettleMs);
+        timerPortService->start();
+        return;
+    }
+    setStatusText(QStringLiteral(" EchoGauge not found!"));
+    portState = psIdle;
+}
+
+void TformMain::removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud)
+{
+    for (int i = searchList->size() - 1; i > searchIndex; --i) {
+        _TAutoDetectArrayEntry *c = searchList->at(i);
+        if (c->portNumber == portNumber && (anyBaud || c->baud == baud)) {
+            searchList->removeAt(i);
+            delete c;
+        }
+    }
+}

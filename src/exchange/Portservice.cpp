@@ -1,0 +1,165 @@
+// The port-service scheduler: one request/reply exchange with the sensor at a time,
+// advanced one step per tick of timerPortService.
+#include "app/Mainform.h"
+
+#include "core/Timer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+// A preparation state starts its exchange quickly; a freshly opened search port has
+// already settled, so its first probe follows one poll interval later.
+constexpr int startIntervalMs = 16;
+constexpr int pollIntervalMs = 100;
+constexpr int maxAttempts = 3;
+} // namespace
+
+void TformMain::timerPortServiceTimer()
+{
+    // While a command is still going out character by character nothing moves, so
+    // every reply wait starts only once the whole request has left.
+    if (timerSlowTx->isActive())
+        return;
+
+    switch (portState) {
+    case psSearch:
+        SearchTick();
+        break;
+    case psSearchPrepare:
+        runPreparation(psSearch, pollIntervalMs);
+        break;
+    case psReadConfigPrepare:
+        runPreparation(psReadConfig, startIntervalMs);
+        break;
+    case psReadConfig:
+        ReadConfigTick();
+        break;
+    case psWriteConfigPrepare:
+        runPreparation(psWriteConfig, startIntervalMs);
+        break;
+    case psWriteConfig:
+        WriteConfigTick();
+        break;
+    case psMeasurePrepare:
+        runPreparation(psMeasure, startIntervalMs);
+        break;
+    case psMeasure:
+        MeasurementTick();
+        // Continuous measurement: the next one starts as soon as this one has ended,
+        // whether it succeeded or failed.
+        if (portState == psIdle && cb_Continuous->isChecked())
+            StartMeasurement(true);
+        break;
+    case psChannelPrepare:
+        runPreparation(psChannelWrite, startIntervalMs);
+        break;
+    case psChannelWrite:
+        ChannelUploadTick();
+        break;
+    case psManualReply:
+        if (formManual)
+            ManualReplyTick();
+        else
+            timerPortService->stop(); // the state stays 11; any start operation overrides it
+        break;
+    default: // idle, and any number that is not a state
+        timerPortService->stop();
+        break;
+    }
+}
+
+// Every exchange begins from a clean line: whatever the sensor or a logger sent
+// unasked is thrown away, so that it cannot be taken for the reply.
+void TformMain::runPreparation(qint8 next, int intervalMs)
+{
+    PurgeReceive();
+    rxBuffer->head = 0;
+    rxBuffer->tail = 0;
+    attempt = 0;
+    timerPortService->setInterval(intervalMs);
+    timeLeft = 0;
+    timerPortService->start();
+    if (portState == psChannelPrepare) {
+        // Weir types need the head-to-flow table as well as the eight settings.
+        const int type = cbChanType->currentIndex();
+        channelStep = (type >= 2 && type <= 4) ? 0 : 64;
+    }
+    portState = next;
+}
+
+bool TformMain::beginWorkingTick()
+{
+    timerPortService->stop();
+    timeLeft -= timerPortService->interval();
+    if (timeLeft <= 0)
+        return false;
+    appendStatusText(QStringLiteral("."));
+    ReadPort();
+    return true;
+}
+
+void TformMain::pollAgain()
+{
+    timerPortService->setInterval(pollIntervalMs);
+    timerPortService->start();
+}
+
+bool TformMain::nextAttempt()
+{
+    if (attempt <= maxAttempts)
+        ++attempt; // kept from counting on past what a signed byte holds
+    return attempt <= maxAttempts;
+}
+
+void TformMain::sendAttempt(const QString &action, const QByteArray &request, bool passthrough,
+                            qint32 timeoutMs)
+{
+    QString text = action;
+    if (attempt > 1)
+        text += QStringLiteral(" (Attempt %1)").arg(attempt);
+    text += QStringLiteral(" ...");
+    setStatusText(text);
+    // A refused request is not reported: the attempt simply runs out.
+    SendCommand(request, passthrough);
+    timerPortService->setInterval(pollIntervalMs);
+    timeLeft = timeoutMs;
+    timerPortService->start();
+}
+
+void TformMain::finishExchange(const QString &status, bool enableControls)
+{
+    timerPortService->stop();
+    setStatusText(status);
+    portState = psIdle;
+    if (enableControls)
+        EnableSensorControls(true);
+}
+
+void TformMain::EnableSensorControls(bool enable)
+{
+    const QList<QObject *> controls{
+        trackSensorHeight, btnHeightUp,   btnHeightDown,  btnMeasure,         menuMeasure,
+        menuReadHeight,    btnSetHeight,  menuSetHeight,  cbChanType,         tbNotchData,
+        btnChanInc,        btnChanDec,    editNotchWidth, udNotchWidth,       editCrestHeight,
+        udCrestHeight,     editChanWidth, udChanWidth,    btnSendChannelData,
+    };
+    for (QObject *control : controls) {
+        if (auto *widget = qobject_cast<QWidget *>(control))
+            widget->setEnabled(enable);
+        else if (auto *action = qobject_cast<QAction *>(control))
+            action->setEnabled(enable);
+    }
+    // The result fields appear once a sensor has been reached; they are never hidden again.
+    if (enable) {
+        textSensorHeight->setVisible(true);
+        textResultHeight->setVisible(true);
+        textResultSamples->setVisible(true);
+        textResultGain->setVisible(true);
+    }
+}
