@@ -1,0 +1,97 @@
+#pragma once
+
+// A main window on the virtual clock with the in-process simulated devices, never
+// shown (showing it would start the start-up search), recording every status text
+// and the state after every tick of the port-service timer.
+
+#include "model/InProcessSerial.h"
+
+#include "app/Mainform.h"
+#include "core/Clock.h"
+#include "core/Dialogs.h"
+#include "core/Timer.h"
+
+#include <QStatusBar>
+
+#include <memory>
+
+struct ExchangeRig
+{
+    struct Tick
+    {
+        qint64 atMs;
+        int state;
+        qint32 timeLeft;
+        bool timerOn;
+    };
+
+    VirtualClock clock;
+    InProcessSerial serial{&clock};
+    RecordingDialogs dialogs;
+    std::unique_ptr<TformMain> form;
+    QList<QPair<qint64, QString>> messages;
+    QList<Tick> ticks;
+
+    explicit ExchangeRig(const QString &testName)
+    {
+        Platform p;
+        p.clock = &clock;
+        p.serial = &serial;
+        p.dialogs = &dialogs;
+        p.settingsOrganization = QStringLiteral("EchoGaugeTest-") + testName;
+        form = std::make_unique<TformMain>(p);
+        QObject::connect(form->statusBar, &QStatusBar::messageChanged, form.get(),
+                         [this](const QString &text) {
+                             messages.append({clock.nowMs(), text});
+                         });
+        // Connected after the window's own handler, so this sees what a tick left.
+        QObject::connect(form->timerPortService, &Timer::timeout, form.get(), [this] {
+            ticks.append(
+                {clock.nowMs(), form->portState, form->timeLeft, form->timerPortService->isActive()});
+        });
+    }
+
+    // The status texts in order, without the progress dots.
+    QStringList statusSteps() const
+    {
+        QStringList out;
+        for (const auto &m : messages) {
+            if (m.second.isEmpty())
+                continue;
+            if (!out.isEmpty() && m.second.startsWith(out.last())) {
+                const QString more = m.second.mid(out.last().size());
+                if (!more.isEmpty() && more == QString(more.size(), QLatin1Char('.')))
+                    continue;
+            }
+            out << m.second;
+        }
+        return out;
+    }
+
+    qint64 firstMessageTime(const QString &text) const
+    {
+        for (const auto &m : messages)
+            if (m.second == text)
+                return m.first;
+        return -1;
+    }
+
+    QList<int> openedPorts() const
+    {
+        QList<int> out;
+        for (const auto &e : serial.opens)
+            out << e.port;
+        return out;
+    }
+
+    QStringList candidates() const
+    {
+        QStringList out;
+        for (const _TAutoDetectArrayEntry *c : *form->searchList)
+            out << QStringLiteral("%1/%2/%3")
+                       .arg(c->portName)
+                       .arg(c->baud)
+                       .arg(c->passthrough ? QStringLiteral("pt") : QStringLiteral("direct"));
+        return out;
+    }
+};
