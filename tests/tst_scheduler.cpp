@@ -191,11 +191,21 @@ private slots:
         rig.form->timeLeft = 900;
         rig.form->timerPortService->setInterval(100);
         switch (which) {
-        case 0: rig.form->StartReadConfig(); break;
-        case 1: rig.form->StartWriteConfig(); break;
-        case 2: rig.form->StartMeasurement(true); break;
-        case 3: rig.form->StartChannelUpload(); break;
-        default: rig.form->menuSearchClick(); break;
+        case 0:
+            rig.form->StartReadConfig();
+            break;
+        case 1:
+            rig.form->StartWriteConfig();
+            break;
+        case 2:
+            rig.form->StartMeasurement(true);
+            break;
+        case 3:
+            rig.form->StartChannelUpload();
+            break;
+        default:
+            rig.form->menuSearchClick();
+            break;
         }
         QCOMPARE(rig.form->portState, qint8(state));
         QCOMPARE(rig.form->timeLeft, 0);
@@ -240,11 +250,11 @@ private slots:
     {
         ExchangeRig rig(QStringLiteral("scheduler"));
         const QList<QWidget *> widgets{
-            rig.form->trackSensorHeight, rig.form->btnHeightUp,    rig.form->btnHeightDown,
-            rig.form->btnMeasure,        rig.form->btnSetHeight,   rig.form->cbChanType,
-            rig.form->tbNotchData,       rig.form->btnChanInc,     rig.form->btnChanDec,
-            rig.form->editNotchWidth,    rig.form->udNotchWidth,   rig.form->editCrestHeight,
-            rig.form->udCrestHeight,     rig.form->editChanWidth,  rig.form->udChanWidth,
+            rig.form->trackSensorHeight, rig.form->btnHeightUp,   rig.form->btnHeightDown,
+            rig.form->btnMeasure,        rig.form->btnSetHeight,  rig.form->cbChanType,
+            rig.form->tbNotchData,       rig.form->btnChanInc,    rig.form->btnChanDec,
+            rig.form->editNotchWidth,    rig.form->udNotchWidth,  rig.form->editCrestHeight,
+            rig.form->udCrestHeight,     rig.form->editChanWidth, rig.form->udChanWidth,
             rig.form->btnSendChannelData};
         const QList<QAction *> actions{rig.form->menuMeasure, rig.form->menuReadHeight,
                                        rig.form->menuSetHeight};
