@@ -1,5 +1,7 @@
 #include "app/Mainform.h"
 
+#include <cstdio>
+
 #include "core/Timer.h"
 
 #include <QAction>
@@ -195,6 +197,10 @@ void TformMain::buildMenus()
 void TformMain::setStatusText(const QString &text)
 {
     statusBar->showMessage(text);
+    // Lets an end-to-end run follow the exchanges without a screen.
+    static const bool trace = qEnvironmentVariableIntValue("ECHOGAUGE_TRACE_STATUS") == 1;
+    if (trace)
+        fprintf(stderr, "status: %s\n", text.toLocal8Bit().constData());
 }
 
 QString TformMain::statusText() const

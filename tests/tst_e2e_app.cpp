@@ -1,0 +1,91 @@
+// The built application against echogauge-sim on a real pseudo-terminal, in real
+// time: started offscreen, it searches at start-up and, closed with SIGTERM, stores
+// the connection it found.
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+class TestE2eApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startUpSearchStoresTheConnection_data()
+    {
+        QTest::addColumn<QString>("logger");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("passthrough");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("sensor wired directly")
+            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  EchoGauge found on COM7\n");
+        QTest::newRow("through a logger at 19200")
+            << QStringLiteral("19200") << 7 << 19200 << 1
+            << QStringLiteral("status:  EchoGauge found on COM7 - Passthrough mode, 19200\n");
+        QTest::newRow("no simulator")
+            << QStringLiteral("none") << -1 << 0 << 0 << QStringLiteral("status:  EchoGauge not found!\n");
+    }
+
+    void startUpSearchStoresTheConnection()
+    {
+        QFETCH(QString, logger);
+        QFETCH(int, port);
+        QFETCH(int, baud);
+        QFETCH(int, passthrough);
+        QFETCH(QString, status);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("ECHOGAUGE_PORTS_DIR", dir.filePath("ports"));
+        env.insert("XDG_CONFIG_HOME", dir.path());
+        env.insert("ECHOGAUGE_TRACE_STATUS", "1");
+        QDir().mkpath(dir.filePath("ports"));
+
+        QProcess sim;
+        if (logger != QLatin1String("none")) {
+            QStringList args{"--port", "COM7"};
+            if (!logger.isEmpty())
+                args << "--logger" << logger;
+            sim.setProcessEnvironment(env);
+            sim.start(EG_SIM_PROGRAM, args);
+            QVERIFY(sim.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("ports/COM7")), 5000);
+        }
+
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(EG_APP_PROGRAM, {});
+        QVERIFY(app.waitForStarted());
+        // The machine's own serial ports are searched too, so the time taken depends
+        // on what else is listed: wait for the outcome rather than for a fixed time.
+        QString trace;
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (trace += QString::fromLocal8Bit(app.readAllStandardError()), trace.contains(status)),
+            qPrintable(trace.right(600)), 40000);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+
+        if (sim.state() != QProcess::NotRunning) {
+            sim.terminate();
+            if (!sim.waitForFinished(5000))
+                sim.kill();
+            sim.waitForFinished(2000);
+        }
+
+        QSettings stored(dir.filePath("Brookmere/EchoGauge Setup.conf"), QSettings::IniFormat);
+        QCOMPARE(stored.value("Port").toInt(), port);
+        if (port >= 0) {
+            QCOMPARE(stored.value("Baud").toInt(), baud);
+            QCOMPARE(stored.value("Passthrough").toInt(), passthrough);
+        }
+    }
+};
+
+QTEST_MAIN(TestE2eApp)
+#include "tst_e2e_app.moc"
