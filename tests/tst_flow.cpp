@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include <unistd.h>
+
 // The weir equations fill the sensor's flow table: a wrong digit here is a wrong
 // flow reported in the field.
 class TestFlow : public QObject
