@@ -6,6 +6,7 @@
 
 #include "model/InProcessSerial.h"
 
+#include "TestPlatform.h"
 #include "app/Mainform.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
@@ -34,12 +35,7 @@ struct ExchangeRig
 
     explicit ExchangeRig(const QString &testName)
     {
-        Platform p;
-        p.clock = &clock;
-        p.serial = &serial;
-        p.dialogs = &dialogs;
-        p.settingsOrganization = QStringLiteral("EchoGaugeTest-") + testName;
-        form = std::make_unique<TformMain>(p);
+        form = std::make_unique<TformMain>(testPlatform(&clock, &serial, &dialogs, testName));
         QObject::connect(form->statusBar, &QStatusBar::messageChanged, form.get(),
                          [this](const QString &text) {
                              messages.append({clock.nowMs(), text});

@@ -4,6 +4,7 @@
 
 #include "FakeSerial.h"
 
+#include "TestPlatform.h"
 #include "app/Mainform.h"
 #include "core/Dialogs.h"
 #include "core/Timer.h"
@@ -29,12 +30,7 @@ private slots:
         VirtualClock clock;
         FakeSerial serial(&clock);
         RecordingDialogs dialogs;
-        Platform p;
-        p.clock = &clock;
-        p.serial = &serial;
-        p.dialogs = &dialogs;
-        p.settingsOrganization = QStringLiteral("EchoGaugeTest-portwindow");
-        TformMain form(p);
+        TformMain form(testPlatform(&clock, &serial, &dialogs, QStringLiteral("portwindow")));
         QVERIFY(OpenPort(&form.commPort, 5, 9600));
         const PortHandle first = form.commPort.handle;
 

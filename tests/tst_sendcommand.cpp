@@ -1,4 +1,5 @@
 #include "FakeSerial.h"
+#include "TestPlatform.h"
 
 #include "app/Mainform.h"
 #include "core/Timer.h"
@@ -22,12 +23,8 @@ struct Rig
 
     Rig()
     {
-        Platform p;
-        p.clock = &clock;
-        p.serial = &serial;
-        p.dialogs = &dialogs;
-        p.settingsOrganization = QStringLiteral("EchoGaugeTest-sendcommand");
-        form = std::make_unique<TformMain>(p);
+        form = std::make_unique<TformMain>(
+            testPlatform(&clock, &serial, &dialogs, QStringLiteral("sendcommand")));
         clock.advance(1000); // start the scripts at a round time
         if (!OpenPort(&form->commPort, 5, 9600))
             qFatal("the fake port did not open");

@@ -1,6 +1,7 @@
 // The sensor set-up controls and the height drawing beside the slider.
 #include "model/InProcessSerial.h"
 
+#include "TestPlatform.h"
 #include "app/Mainform.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
@@ -28,12 +29,8 @@ struct Rig
 
     Rig()
     {
-        Platform p;
-        p.clock = &clock;
-        p.serial = &serial;
-        p.dialogs = &dialogs;
-        p.settingsOrganization = QStringLiteral("EchoGaugeTest-setupcontrols");
-        form = std::make_unique<TformMain>(p);
+        form = std::make_unique<TformMain>(
+            testPlatform(&clock, &serial, &dialogs, QStringLiteral("setupcontrols")));
     }
 };
 
