@@ -11,6 +11,7 @@
 TformOptions::TformOptions(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Options"));
+    setFont(windowFont());
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(387, 153);

@@ -1,12 +1,16 @@
 // The Channel Description page: its controls, where they stand, and what they run.
 #include "app/Mainform.h"
 
+#include "app/Windowsize.h"
+#include "channel/Flow.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSlider>
 
@@ -14,14 +18,13 @@
 
 namespace {
 
-// Keeps the dimension edits to what a length in metres is typed with: digits and
-// the full stop. Keys that type nothing (Backspace, Delete, arrows, shortcuts)
-// pass, and so does pasted text, which the change handler reads as -1 m when it is
-// not a number.
+// Hands the keys typed into a dimension edit to the window's key handler first.
+// Keys that type nothing (Backspace, Delete, arrows, shortcuts) pass, and so does
+// pasted text, which the change handler reads as -1 m when it is not a number.
 class DimensionKeyFilter : public QObject
 {
 public:
-    using QObject::QObject;
+    explicit DimensionKeyFilter(TformMain *window) : QObject(window), window(window) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -29,21 +32,21 @@ protected:
         if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
             const QString text = key->text();
-            if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && text.size() == 1 &&
-                text.at(0).isPrint() && !editChanWidthKeyPress(text.at(0)))
+            auto *edit = qobject_cast<QLineEdit *>(watched);
+            if (edit && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && text.size() == 1 &&
+                text.at(0).isPrint() && window->editChanWidthKeyPress(edit, text.at(0)))
                 return true;
         }
         return QObject::eventFilter(watched, event);
     }
 
-public:
-    static bool editChanWidthKeyPress(QChar c)
-    {
-        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.');
-    }
+private:
+    TformMain *window;
 };
 
-// pbFlowGraph follows the page's right and bottom edges, as the form anchors it.
+// pbFlowGraph follows the page's right and bottom edges, as the form anchors it: at
+// the designed client area it has its designed size of 248 x 382, and it grows and
+// shrinks with the client area, whatever margins the tab pages take in this style.
 class FlowGraphAnchor : public QObject
 {
 public:
@@ -53,9 +56,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Resize) {
-            const QSize page = static_cast<QWidget *>(watched)->size();
-            graph->setGeometry(264, 67, std::max(page.width() - 264 - 22, 1),
-                               std::max(page.height() - 67 - 25, 1));
+            QSize client = static_cast<QWidget *>(watched)->size() + QSize(8, 52);
+            if (auto *window = qobject_cast<QMainWindow *>(graph->window());
+                window && window->centralWidget())
+                client = window->centralWidget()->size();
+            graph->setGeometry(264, 67, std::max(248 + client.width() - designClientSize.width(), 1),
+                               std::max(382 + client.height() - designClientSize.height(), 1));
         }
         return QObject::eventFilter(watched, event);
     }
@@ -100,10 +106,26 @@ UpDown *spinner(QWidget *page, int left, int top)
 
 } // namespace
 
+bool TformMain::editChanWidthKeyPress(QLineEdit *edit, QChar key)
+{
+    switch (ClassifyDimensionKey(key)) {
+    case DimensionKey::Type:
+        return false;
+    case DimensionKey::DecimalPoint:
+        edit->insert(QStringLiteral("."));
+        return true;
+    case DimensionKey::Refuse:
+        break;
+    }
+    // A refused key changes nothing, and says so.
+    platform.dialogs->beep();
+    return true;
+}
+
 void TformMain::buildChannelPage()
 {
     QWidget *p = tabChannel;
-    auto *keyFilter = new DimensionKeyFilter(p);
+    auto *keyFilter = new DimensionKeyFilter(this);
     QFont pictureFont(QStringLiteral("Arial"));
     pictureFont.setPixelSize(15);
     pictureFont.setBold(true);
@@ -185,8 +207,10 @@ void TformMain::buildChannelPage()
 
     // Only a user's pick runs the handler; code that selects a type calls it itself.
     connect(cbChanType, &QComboBox::activated, this, [this] { cbChanTypeClick(); });
-    for (QLineEdit *edit : {editNotchWidth, editCrestHeight, editChanWidth})
+    for (QLineEdit *edit : {editNotchWidth, editCrestHeight, editChanWidth}) {
         connect(edit, &QLineEdit::textChanged, this, [this, edit] { editChanWidthChange(edit); });
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit] { editChanWidthExit(edit); });
+    }
     for (UpDown *ud : {udNotchWidth, udCrestHeight, udChanWidth}) {
         ud->onChangingEx = [this, ud](int newValue, UpDown::Direction direction) {
             bool allow = true;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+class QFileDialog;
 class QWidget;
 
 // Every modal box, file dialog and document launch goes through this seam, so that
@@ -10,7 +11,12 @@ class QWidget;
 class Dialogs
 {
 public:
-    enum class Icon { Information, Warning, Error };
+    enum class Icon
+    {
+        Information,
+        Warning,
+        Error
+    };
 
     virtual ~Dialogs() = default;
 
@@ -27,8 +33,16 @@ public:
     // noViewer is set when no program is associated with the document's type.
     virtual bool openDocument(const QString &path, bool *noViewer) = 0;
 
+    // The system's beep, for a key that is refused.
+    virtual void beep();
+
     static Dialogs *system();
 };
+
+// Gives a file dialog its filters from a filter text of the form "Caption (*.cdf);;
+// All Files (*.*)". The captions are shown as they stand; where "*.*" would list only
+// names with a dot (everywhere but Windows), that entry lists every file.
+void setFileDialogFilter(QFileDialog &dialog, const QString &filter);
 
 // What the tests use: answers from queues, records what was shown.
 class RecordingDialogs : public Dialogs
@@ -61,7 +75,10 @@ public:
         return documentOpens;
     }
 
+    void beep() override { ++beeps; }
+
     QList<Shown> messages;
+    int beeps = 0;
     QStringList openAnswers;
     QStringList saveAnswers;
     QStringList documentsOpened;
