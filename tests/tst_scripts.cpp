@@ -94,7 +94,8 @@ private slots:
         } else {
             QVERIFY2(aptCalls.contains(QLatin1String("fonts-dejavu-core")), qPrintable(aptCalls));
             QVERIFY(aptCalls.contains(QLatin1String("install -y -qq --no-install-recommends")));
-            QCOMPARE(sudoCalls.contains(QLatin1String("apt-get install")), installedBy == QLatin1String("sudo"));
+            QCOMPARE(sudoCalls.contains(QLatin1String("apt-get install")),
+                     installedBy == QLatin1String("sudo"));
         }
     }
 

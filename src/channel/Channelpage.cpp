@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMainWindow>
 #include <QPushButton>
 #include <QSlider>
 
@@ -47,19 +46,21 @@ private:
 // pbFlowGraph follows the page's right and bottom edges, as the form anchors it: at
 // the designed client area it has its designed size of 248 x 382, and it grows and
 // shrinks with the client area, whatever margins the tab pages take in this style.
+// It watches the client area itself, since a page that is not shown learns of its
+// new size only when it is shown.
 class FlowGraphAnchor : public QObject
 {
 public:
-    FlowGraphAnchor(QWidget *page, QWidget *graph) : QObject(page), graph(graph) {}
+    FlowGraphAnchor(QWidget *client, QWidget *graph) : QObject(graph), graph(graph)
+    {
+        client->installEventFilter(this);
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Resize) {
-            QSize client = static_cast<QWidget *>(watched)->size() + QSize(8, 52);
-            if (auto *window = qobject_cast<QMainWindow *>(graph->window());
-                window && window->centralWidget())
-                client = window->centralWidget()->size();
+            const QSize client = static_cast<QWidget *>(watched)->size();
             graph->setGeometry(264, 67, std::max(248 + client.width() - designClientSize.width(), 1),
                                std::max(382 + client.height() - designClientSize.height(), 1));
         }
@@ -203,7 +204,7 @@ void TformMain::buildChannelPage()
 
     pbFlowGraph = new PaintBox(p);
     pbFlowGraph->setGeometry(264, 67, 248, 382);
-    p->installEventFilter(new FlowGraphAnchor(p, pbFlowGraph));
+    new FlowGraphAnchor(centralWidget(), pbFlowGraph);
 
     // Only a user's pick runs the handler; code that selects a type calls it itself.
     connect(cbChanType, &QComboBox::activated, this, [this] { cbChanTypeClick(); });
