@@ -157,8 +157,9 @@ private slots:
         for (int r = 1; r < 14; ++r) {
             QCOMPARE(grid->cell(0, r), QStringLiteral("1.%1").arg(13 - r, 2, 10, QLatin1Char('0')));
             const QString date = grid->cell(2, r);
-            QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d-[A-Z][a-z][a-z]-\\d\\d$")).match(date).hasMatch(),
-                     qPrintable(date));
+            QVERIFY2(
+                QRegularExpression(QStringLiteral("^\\d\\d-[A-Z][a-z][a-z]-\\d\\d$")).match(date).hasMatch(),
+                qPrintable(date));
             const QDate when = QDate::fromString(date, QStringLiteral("dd-MMM-yy")).addYears(100);
             QVERIFY2(when.isValid(), qPrintable(date));
             if (previous.isValid())
@@ -194,8 +195,9 @@ private slots:
         auto settle = [&](int width, QList<int> *heights) {
             history.resize(width, 500);
             const bool fitted = QTest::qWaitFor([&] {
-                return grid->width() == width - 24 &&
-                       grid->columnWidth(3) == grid->clientWidth() - 4 * grid->gridLineWidth() - 77 - 150 - 90;
+                return grid->width() == width - 24 && grid->columnWidth(3) == grid->clientWidth() -
+                                                                                  4 * grid->gridLineWidth() -
+                                                                                  77 - 150 - 90;
             });
             renderGrid(grid); // drawing fits the rows it shows; it must agree
             *heights = bodyRowHeights(grid);

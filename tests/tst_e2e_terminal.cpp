@@ -83,6 +83,8 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(log().split(QLatin1Char('\n')).contains(QStringLiteral("OK")),
                                       qPrintable(log()), 3000);
             QTRY_COMPARE_WITH_TIMEOUT(form.portState, qint8(psIdle), 4000);
+            // Nothing else: the LF of each CR LF shows as no line of its own.
+            QCOMPARE(log().split(QLatin1Char('\n')), (QStringList{"EchoGauge 18F2620 Version 01.13", "OK"}));
             m->close();
             QVERIFY(!formManual);
         }

@@ -136,8 +136,7 @@ private slots:
         QTest::addColumn<QStringList>("log");
 
         QTest::newRow("row 1 measurement: seven characters and one CR")
-            << 1 << "...PDAs^m" << false << false << QByteArray("...PDAs\r")
-            << QStringList{"01000,1,5,5,3,"};
+            << 1 << "...PDAs^m" << false << false << QByteArray("...PDAs\r") << QStringList{"01000,1,5,5,3,"};
         QTest::newRow("row 2 ^m preferred, one replaced")
             << 2 << "A^MB^m" << false << false << QByteArray("A^MB\r") << QStringList{};
         QTest::newRow("row 3 ZK Pass-through on a direct connection")
@@ -285,8 +284,7 @@ private slots:
         QTest::addColumn<Arrivals>("arrivals");
         QTest::addColumn<Looks>("looks");
 
-        QTest::newRow("OK with its CR is shown at once")
-            << Arrivals{{0, "OK\r"}} << Looks{{0, {"OK"}}};
+        QTest::newRow("OK with its CR is shown at once") << Arrivals{{0, "OK\r"}} << Looks{{0, {"OK"}}};
         QTest::newRow("123 within a second of a CR: shown when that second is up")
             << Arrivals{{0, "OK\r"}, {300, "123"}}
             << Looks{{300, {"OK"}}, {999, {"OK"}}, {1000, {"OK", "123"}}, {5000, {"OK", "123"}}};
@@ -298,8 +296,7 @@ private slots:
             << Looks{{1000, {"A", "B"}}, {1799, {"A", "B"}}, {1800, {"A", "B", "C"}}};
         QTest::newRow("the first second counts from the window's opening")
             << Arrivals{{400, "123"}} << Looks{{999, {}}, {1000, {"123"}}};
-        QTest::newRow("an empty line is a line")
-            << Arrivals{{0, "OK\r\r"}} << Looks{{0, {"OK", ""}}};
+        QTest::newRow("an empty line is a line") << Arrivals{{0, "OK\r\r"}} << Looks{{0, {"OK", ""}}};
         QTest::newRow("the LF of CR LF is shown as nothing")
             << Arrivals{{0, "EchoGauge 18F2620 Version 01.13\r\nOK\r"}}
             << Looks{{0, {"EchoGauge 18F2620 Version 01.13", "OK"}}};
@@ -347,7 +344,8 @@ private slots:
         QTest::newRow("plain") << QByteArray("00123,1,5,5,3,") << "00123,1,5,5,3,";
         QTest::newRow("NUL and BEL") << QByteArray("a\0b\x07", 4) << "a<NUL>b<BEL>";
         QTest::newRow("LF inside a line") << QByteArray("a\nb") << "a<LF>b";
-        QTest::newRow("cubic metres and degrees") << QByteArray("m\xB3/s 90\xB0") << QString::fromUtf8("m\u00B3/s 90\u00B0");
+        QTest::newRow("cubic metres and degrees")
+            << QByteArray("m\xB3/s 90\xB0") << QString::fromUtf8("m\u00B3/s 90\u00B0");
         QTest::newRow("euro sign of the 1252 page") << QByteArray("\x80") << QString::fromUtf8("\u20AC");
         QTest::newRow("a code the page leaves undefined") << QByteArray("\x81\x9d") << "<81><9D>";
     }
@@ -431,14 +429,14 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QList<bool>>("checks");
 
-        QVariantMap full{{"Top", 60},           {"Right", 360},         {"Left", 30},
-                         {"Width", 640},        {"TX_TEXT_0", "one"},   {"TX_CHECK_0", 1},
-                         {"TX_TEXT_1", "two"},  {"TX_CHECK_1", 0},      {"TX_TEXT_2", "three"},
-                         {"TX_CHECK_2", 1},     {"TX_TEXT_3", "four"},  {"TX_CHECK_3", 1},
+        QVariantMap full{{"Top", 60},           {"Right", 360},        {"Left", 30},
+                         {"Width", 640},        {"TX_TEXT_0", "one"},  {"TX_CHECK_0", 1},
+                         {"TX_TEXT_1", "two"},  {"TX_CHECK_1", 0},     {"TX_TEXT_2", "three"},
+                         {"TX_CHECK_2", 1},     {"TX_TEXT_3", "four"}, {"TX_CHECK_3", 1},
                          {"TX_TEXT_4", "five"}, {"TX_CHECK_4", 1}};
         const QList<bool> noChecks{false, false, false, false, false};
-        QTest::newRow("no key at all") << QVariantMap() << QRect(-1, -1, 630, 340)
-                                       << QStringList(5, QString()) << noChecks;
+        QTest::newRow("no key at all")
+            << QVariantMap() << QRect(-1, -1, 630, 340) << QStringList(5, QString()) << noChecks;
         QTest::newRow("everything") << full << QRect(30, 60, 640, 360)
                                     << QStringList{"one", "two", "three", "four", "five"}
                                     << QList<bool>{true, false, true, true, true};
@@ -448,8 +446,8 @@ private slots:
             << noLeft << QRect(-1, 60, 630, 360) << QStringList(5, QString()) << noChecks;
         QVariantMap badWidth = full;
         badWidth["Width"] = "wide";
-        QTest::newRow("unreadable Width") << badWidth << QRect(30, 60, 630, 360) << QStringList(5, QString())
-                                          << noChecks;
+        QTest::newRow("unreadable Width")
+            << badWidth << QRect(30, 60, 630, 360) << QStringList(5, QString()) << noChecks;
         QVariantMap noCheck1 = full;
         noCheck1.remove("TX_CHECK_1");
         QTest::newRow("no TX_CHECK_1: row 2's text read, its box and the rest not")

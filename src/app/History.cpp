@@ -369,9 +369,8 @@ void TformHistory::FormResize()
     const int last = gridHistory->columnCount() - 1;
     const int textWidth = gridHistory->columnWidth(last) - 8;
     for (int r = 1; r < gridHistory->rowCount(); ++r)
-        gridHistory->setRowHeight(r, wrappedTextHeight(gridHistory->cell(last, r), gridHistory->font(),
-                                                       textWidth) +
-                                         4);
+        gridHistory->setRowHeight(
+            r, wrappedTextHeight(gridHistory->cell(last, r), gridHistory->font(), textWidth) + 4);
 }
 
 void TformHistory::FitLastColumn()

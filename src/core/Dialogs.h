@@ -11,7 +11,12 @@
 class Dialogs
 {
 public:
-    enum class Icon { Information, Warning, Error };
+    enum class Icon
+    {
+        Information,
+        Warning,
+        Error
+    };
 
     virtual ~Dialogs() = default;
 
