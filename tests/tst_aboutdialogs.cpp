@@ -106,21 +106,6 @@ private slots:
         QVERIFY(about.Disclaimer_Memo->toPlainText().count(QLatin1String("Brookmere")) >= 10);
     }
 
-    void logoIsAPicture()
-    {
-        const QImage logo = makerLogoImage();
-        QCOMPARE(logo.size(), QSize(245, 114));
-        QSet<QRgb> colours;
-        int dark = 0;
-        for (int y = 0; y < logo.height(); ++y)
-            for (int x = 0; x < logo.width(); ++x) {
-                colours.insert(logo.pixel(x, y));
-                dark += qGray(logo.pixel(x, y)) < 128;
-            }
-        QVERIFY(colours.size() > 8);
-        QVERIFY(dark > 500);
-    }
-
     // The Help menu's About runs modally, and from it the history and the contact
     // details; each through the dialog seam, so nothing here waits for a user.
     void dialogsOpenFromTheMenuAndFromEachOther()
