@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QFileDialog;
-class QWidget;
 
 // Every modal box, file dialog and document launch goes through this seam, so that
 // a test replaces it with a recorder and a modal box never blocks a test.
@@ -32,6 +34,9 @@ public:
     // Opens a document with the desktop's viewer. Returns false when it cannot;
     // noViewer is set when no program is associated with the document's type.
     virtual bool openDocument(const QString &path, bool *noViewer) = 0;
+
+    // Runs one of the application's own dialogs modally and returns its result.
+    virtual int exec(QDialog *dialog) { return dialog->exec(); }
 
     // The system's beep, for a key that is refused.
     virtual void beep();
@@ -74,6 +79,11 @@ public:
             *noViewer = documentNoViewer;
         return documentOpens;
     }
+    int exec(QDialog *dialog) override
+    {
+        dialogsRun.append(dialog->windowTitle());
+        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+    }
 
     void beep() override { ++beeps; }
 
@@ -84,4 +94,7 @@ public:
     QStringList documentsOpened;
     bool documentOpens = true;
     bool documentNoViewer = false;
+    QStringList dialogsRun; // captions of the dialogs that would have been modal
+    // Given each such dialog instead of running it; its return is the dialog's result.
+    std::function<int(QDialog *)> onDialog;
 };
