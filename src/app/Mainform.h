@@ -2,6 +2,7 @@
 
 #include "app/Platform.h"
 #include "app/Widgets.h"
+#include "exchange/Firmware.h"
 #include "serial/Enumcomports.h"
 #include "serial/Tringbuffer.h"
 
@@ -113,6 +114,7 @@ public:
     void SearchTick();
     void menuSearchClick();
     bool CheckFirmware();
+    TLoaderResult RunLoader(const QString &path);
     void StartReadConfig();
     void ReadConfigTick();
     void StartWriteConfig();
@@ -127,7 +129,7 @@ public:
     // counted off; true while the request is outstanding (a progress dot is added
     // and the port read), false when the attempt has run out or none was made yet.
     bool beginWorkingTick();
-    void pollAgain(); // the reply is not complete: look again in 100 ms
+    void pollAgain();   // the reply is not complete: look again in 100 ms
     bool nextAttempt(); // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
     // sensor connection's framing and waits timeoutMs for the reply.
@@ -151,6 +153,7 @@ public:
     quint8 channelStep = 0;
     quint32 options = 7;
     qint16 firmwareVersion = 0;
+    qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
 
     // ---------------------------------------------------------------- sensor set-up
     void ShowLostEcho();
@@ -346,5 +349,5 @@ extern TformManual *formManual;
 QString FindGuide(const QString &directory);
 
 // Application title and version.
-extern const char *const applicationTitle; // "EchoGauge Setup Application"
+extern const char *const applicationTitle;   // "EchoGauge Setup Application"
 extern const char *const applicationVersion; // "V1.12"

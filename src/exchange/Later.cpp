@@ -16,12 +16,6 @@ namespace {
 constexpr int startIntervalMs = 16;
 } // namespace
 
-// INTERIM: every identified sensor is accepted; the version digits are left unread.
-bool TformMain::CheckFirmware()
-{
-    return true;
-}
-
 // Every exchange starts the same way: its preparation state runs at the next 16 ms tick.
 void TformMain::enterFirstState(qint8 state)
 {
