@@ -21,12 +21,7 @@ class Shape : public QWidget
     Q_OBJECT
 
 public:
-    enum Kind
-    {
-        Rectangle,
-        Circle,
-        RoundRect
-    };
+    enum Kind { Rectangle, Circle, RoundRect };
 
     explicit Shape(Kind kind, QWidget *parent = nullptr);
 
@@ -84,12 +79,7 @@ class UpDown : public QWidget
     Q_OBJECT
 
 public:
-    enum Direction
-    {
-        None,
-        Up,
-        Down
-    };
+    enum Direction { None, Up, Down };
 
     explicit UpDown(QWidget *parent = nullptr);
 

@@ -10,12 +10,7 @@ class QWidget;
 class Dialogs
 {
 public:
-    enum class Icon
-    {
-        Information,
-        Warning,
-        Error
-    };
+    enum class Icon { Information, Warning, Error };
 
     virtual ~Dialogs() = default;
 
