@@ -129,7 +129,7 @@ public:
     // counted off; true while the request is outstanding (a progress dot is added
     // and the port read), false when the attempt has run out or none was made yet.
     bool beginWorkingTick();
-    void pollAgain();   // the reply is not complete: look again in 100 ms
+    void pollAgain(); // the reply is not complete: look again in 100 ms
     bool nextAttempt(); // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
     // sensor connection's framing and waits timeoutMs for the reply.
@@ -349,5 +349,5 @@ extern TformManual *formManual;
 QString FindGuide(const QString &directory);
 
 // Application title and version.
-extern const char *const applicationTitle;   // "EchoGauge Setup Application"
+extern const char *const applicationTitle; // "EchoGauge Setup Application"
 extern const char *const applicationVersion; // "V1.12"
