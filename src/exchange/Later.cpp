@@ -1,10 +1,10 @@
-// Exchanges that follow the search: the firmware check, the configuration read and
-// write, the measurement, the channel-data upload and the manual reply.
+// Exchanges that follow the search and its firmware check: the configuration read
+// and write, the measurement and the channel-data upload.
 //
 // INTERIM: only their start operations are real here (each enters its first state
 // the way every exchange starts). Their working ticks are not built yet: each ends
-// its exchange at once and says so, and the firmware check accepts every sensor.
-// After a search the identified sensor is therefore taken as it is: the state
+// its exchange at once and says so.
+// After a search the accepted sensor is therefore taken as it is: the state
 // machine goes idle with the sensor controls enabled and the status naming the port.
 #include "app/Mainform.h"
 
@@ -85,11 +85,4 @@ void TformMain::StartChannelUpload()
 void TformMain::ChannelUploadTick()
 {
     endInterimExchange(QStringLiteral(" Sending channel data is not available yet"));
-}
-
-// INTERIM: the manual command window's listening period is not built yet.
-void TformMain::ManualReplyTick()
-{
-    timerPortService->stop();
-    portState = psIdle;
 }
