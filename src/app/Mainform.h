@@ -2,6 +2,7 @@
 
 #include "app/Platform.h"
 #include "app/Widgets.h"
+#include "exchange/Firmware.h"
 #include "serial/Enumcomports.h"
 #include "serial/Tringbuffer.h"
 
@@ -116,6 +117,7 @@ public:
     void SearchTick();
     void menuSearchClick();
     bool CheckFirmware();
+    TLoaderResult RunLoader(const QString &path);
     void StartReadConfig();
     void ReadConfigTick();
     void StartWriteConfig();
@@ -154,6 +156,7 @@ public:
     quint8 channelStep = 0;
     quint32 options = 7;
     qint16 firmwareVersion = 0;
+    qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
 
     // ---------------------------------------------------------------- sensor set-up
     void ShowLostEcho();
