@@ -457,6 +457,27 @@ private slots:
         QVERIFY(!refused.attached);
     }
 
+    // Taking up another handle lets go of the one held; a refused adoption changes nothing.
+    void adoptingLetsGoOfTheOpenPort()
+    {
+        ScriptedPorts fake;
+        fake.openable = {"/dev/ttyS0"};
+        COMMPORT port(&fake);
+        QVERIFY(OpenPort(&port, 1, 9600));
+        QCOMPARE(fake.openHandles, 1);
+        fake.gone = true;
+        QVERIFY(!AttachPort(&port, 42));
+        QCOMPARE(port.handle, PortHandle(10));
+        QCOMPARE(fake.openHandles, 1);
+        fake.gone = false;
+        QVERIFY(AttachPort(&port, 42));
+        QCOMPARE(fake.openHandles, 0);
+        QCOMPARE(port.handle, PortHandle(42));
+        QVERIFY(AttachPort(&port, 42)); // the same handle again is kept, not closed
+        QCOMPARE(fake.openHandles, 0);
+        QCOMPARE(port.handle, PortHandle(42));
+    }
+
     void goneDeviceReadsNothing()
     {
         ScriptedPorts fake;

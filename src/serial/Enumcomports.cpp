@@ -82,6 +82,8 @@ bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)
 
 bool OpenPortByName(COMMPORT *port, const QString &name, qint32 baud)
 {
+    // One handle at a time: the one held is let go before another is taken.
+    ClosePort(port);
     if (!port->driver)
         return false;
     port->handle = port->driver->open(QFile::encodeName(name));
@@ -114,6 +116,8 @@ bool AttachPort(COMMPORT *port, PortHandle handle)
         return false;
     port->commProp = props;
     std::memset(&port->dcb, 0, sizeof port->dcb);
+    if (port->handle != handle)
+        ClosePort(port); // the port held before would otherwise stay open unreachable
     port->handle = handle;
     ++port->generation;
     if (!port->driver->getAttributes(handle, &port->dcb))
