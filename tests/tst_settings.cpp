@@ -307,6 +307,40 @@ private slots:
         QCOMPARE(SerialDriver::system()->portsDirectory(), own + QStringLiteral("/Brookmere/ports"));
     }
 
+    // The guide, the loader and the update files are looked for in the data
+    // directory; a relative one must not bring the current directory back.
+    void dataDirectory_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("directory");
+        QTest::newRow("not set: beside the program") << ""
+                                                     << "/opt/eg/bin";
+        QTest::newRow("absolute") << "/srv/echogauge"
+                                  << "/srv/echogauge";
+        QTest::newRow("relative") << "docs"
+                                  << "/opt/eg/bin/docs";
+        QTest::newRow("relative, upwards") << "../share/eg/"
+                                           << "/opt/eg/share/eg";
+        QTest::newRow("the current directory's name") << "."
+                                                      << "/opt/eg/bin";
+    }
+    void dataDirectory()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, directory);
+        QCOMPARE(DataDirectory(setting, QStringLiteral("/opt/eg/bin")), directory);
+    }
+
+    void dataDirectoryFromTheEnvironment()
+    {
+        const QString program = QCoreApplication::applicationDirPath();
+        qputenv("ECHOGAUGE_DATA_DIR", "guides");
+        const QString relative = Platform::system().dataDir;
+        qunsetenv("ECHOGAUGE_DATA_DIR");
+        QCOMPARE(relative, program + QStringLiteral("/guides"));
+        QCOMPARE(Platform::system().dataDir, program);
+    }
+
     void closingWithThePortClosedWritesNoPort()
     {
         Rig rig(QStringLiteral("closedport"));
