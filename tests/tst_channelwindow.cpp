@@ -23,6 +23,7 @@ class TestChannelWindow : public QObject
         Platform p = Platform::system();
         p.clock = &clock;
         p.dialogs = &dialogs;
+        p.settingsOrganization = QStringLiteral("EchoGaugeTest-channelwindow");
         return p;
     }
 

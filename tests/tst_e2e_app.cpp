@@ -22,6 +22,11 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::newRow("sensor wired directly")
             << QString() << 7 << 9600 << 0 << QStringLiteral("status:  EchoGauge found on COM7\n");
+        // With the default options the logger refuses the bare probe and the 9600
+        // passthrough probe that follows finds the sensor.
+        QTest::newRow("through a logger at 9600")
+            << QStringLiteral("9600") << 7 << 9600 << 1
+            << QStringLiteral("status:  EchoGauge found on COM7 - Passthrough mode, 9600\n");
         QTest::newRow("through a logger at 19200")
             << QStringLiteral("19200") << 7 << 19200 << 1
             << QStringLiteral("status:  EchoGauge found on COM7 - Passthrough mode, 19200\n");

@@ -3,6 +3,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 #include <termios.h>
 
@@ -174,8 +175,9 @@ private slots:
         QTest::newRow("ttyUSB0") << "/dev/ttyUSB0" << 33 << quint32(excludeUsbVirtual);
         QTest::newRow("ttyACM2") << "/dev/ttyACM2" << 67 << quint32(excludeUsbVirtual);
         QTest::newRow("rfcomm0") << "/dev/rfcomm0" << 97 << quint32(excludeBluetoothPort);
-        QTest::newRow("rfcomm158") << "/dev/rfcomm158" << 255 << quint32(excludeBluetoothPort);
-        QTest::newRow("rfcomm159") << "/dev/rfcomm159" << -1 << quint32(excludeBluetoothPort);
+        QTest::newRow("rfcomm31") << "/dev/rfcomm31" << 128 << quint32(excludeBluetoothPort);
+        QTest::newRow("rfcomm32 would take the other families' first number")
+            << "/dev/rfcomm32" << -1 << quint32(excludeBluetoothPort);
         QTest::newRow("pseudo-terminal") << "/dev/pts/4" << -1 << 0u;
         QTest::newRow("other serial driver") << "/dev/ttyAMA0" << -1 << 0u;
         QTest::newRow("no digits") << "/dev/ttyUSBx" << -1 << quint32(excludeUsbVirtual);
@@ -223,6 +225,18 @@ private slots:
         QTest::newRow("links that are no port names")
             << QStringList{} << QList<PortLink>{link("COMX", "/dev/pts/1"), link("COM300", "/dev/pts/2")}
             << 0u << QStringList{};
+        QTest::newRow("link number spelt with a leading zero")
+            << QStringList{"/dev/ttyS6"} << QList<PortLink>{link("COM07", "/dev/pts/3")} << 0u
+            << QStringList{"COM7"};
+        QTest::newRow("device a link points at is listed once, under the link's number")
+            << QStringList{"/dev/ttyS0", "/dev/ttyUSB0"} << QList<PortLink>{link("COM3", "/dev/ttyUSB0")}
+            << 6u << QStringList{"COM1", "COM3"};
+        QTest::newRow("linked device of another family keeps its number to itself")
+            << QStringList{"/dev/ttyAMA0", "/dev/ttyAMA1"} << QList<PortLink>{link("COM2", "/dev/ttyAMA0")}
+            << 6u << QStringList{"COM2", "COM130"};
+        QTest::newRow("a dangling link hides no device")
+            << QStringList{"/dev/ttyUSB0"} << QList<PortLink>{link("COM3", "/dev/ttyUSB0", false)} << 0u
+            << QStringList{"COM33"};
         QTest::newRow("order by number, not by name")
             << QStringList{} << QList<PortLink>{link("COM12", "/dev/pts/1"), link("COM2", "/dev/pts/2")} << 0u
             << QStringList{"COM2", "COM12"};
@@ -234,6 +248,110 @@ private slots:
         QFETCH(quint32, mask);
         QFETCH(QStringList, ports);
         QCOMPARE(names(PortListFromDevices(devices, links, mask)), ports);
+    }
+
+    // Serial devices outside the four families are numbered from 129 on, in order of
+    // name whatever order the system reports them in, never on a family's number.
+    void otherFamilies_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<quint32>("mask");
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QStringList>("paths");
+
+        const QStringList board = {"/dev/ttymxc2", "/dev/ttyAMA10",  "/dev/ttyS0",
+                                   "/dev/ttyAMA1", "/dev/ttyXRUSB0", "/dev/ttyAMA0"};
+        const QStringList boardPaths = {"/dev/ttyS0",    "/dev/ttyAMA0",   "/dev/ttyAMA1",
+                                        "/dev/ttyAMA10", "/dev/ttyXRUSB0", "/dev/ttymxc2"};
+        QTest::newRow("several families, numeric within a family")
+            << board << 6u << QStringList{"COM1", "COM129", "COM130", "COM131", "COM132", "COM133"}
+            << boardPaths;
+        QStringList reversed = board;
+        std::reverse(reversed.begin(), reversed.end());
+        QTest::newRow("same numbers whatever the reported order")
+            << reversed << 6u << QStringList{"COM1", "COM129", "COM130", "COM131", "COM132", "COM133"}
+            << boardPaths;
+        QTest::newRow("excluding a family moves no other number")
+            << QStringList{"/dev/ttyAMA0", "/dev/ttyUSB0", "/dev/ttyS4"} << 1u
+            << QStringList{"COM33", "COM129"} << QStringList{"/dev/ttyUSB0", "/dev/ttyAMA0"};
+        // rfcomm32 takes 129 but stays a Bluetooth port, which the search leaves out.
+        QTest::newRow("family members beyond their block, with their class")
+            << QStringList{"/dev/rfcomm31", "/dev/rfcomm32", "/dev/ttyS40", "/dev/ttyGS0"} << 6u
+            << QStringList{"COM130", "COM131"} << QStringList{"/dev/ttyGS0", "/dev/ttyS40"};
+        QTest::newRow("the same node reported twice counts once")
+            << QStringList{"/dev/ttyAMA0", "/dev//ttyAMA0", "/dev/ttyAMA1"} << 0u
+            << QStringList{"COM129", "COM130"} << QStringList{"/dev/ttyAMA0", "/dev/ttyAMA1"};
+        QStringList many;
+        for (int i = 0; i < 130; ++i)
+            many << QStringLiteral("/dev/ttyTHS%1").arg(i);
+        QStringList lastTwo{QStringLiteral("COM254"), QStringLiteral("COM255")};
+        QTest::newRow("numbers run out at 255")
+            << many << 0u << lastTwo << QStringList{"/dev/ttyTHS125", "/dev/ttyTHS126"};
+    }
+    void otherFamilies()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(quint32, mask);
+        QFETCH(QStringList, ports);
+        QFETCH(QStringList, paths);
+        const QStringList listed = names(PortListFromDevices(devices, {}, mask));
+        if (QTest::currentDataTag() == QLatin1String("numbers run out at 255")) {
+            QCOMPARE(listed.size(), 127);
+            QCOMPARE(listed.mid(125), ports);
+        } else {
+            QCOMPARE(listed, ports);
+        }
+        // The port opens the device it was listed for.
+        for (int i = 0; i < ports.size(); ++i)
+            QCOMPARE(PortPathForNumber(ports.at(i).mid(3).toInt(), {}, "/run/ports", devices), paths.at(i));
+        QCOMPARE(PortPathForNumber(lastOtherPort, {}, "/run/ports", {"/dev/ttyAMA0"}), QString());
+    }
+
+    // A number opens what the list shows under it: a link of that number however it
+    // is spelt, else the device the number stands for.
+    void portPathForNumber_data()
+    {
+        QTest::addColumn<QList<PortLink>>("links");
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("path");
+        const QList<PortLink> links = {link("COM07", "/dev/pts/3"), link("com12", "/dev/pts/4"),
+                                       link("COM3", "/tmp/gone", false), link("COM130", "/dev/pts/5")};
+        QTest::newRow("COM07 is port 7") << links << QStringList{} << 7 << "/run/ports/COM07";
+        QTest::newRow("lower case") << links << QStringList{} << 12 << "/run/ports/com12";
+        QTest::newRow("dangling link leaves the numbered device")
+            << links << QStringList{} << 3 << "/dev/ttyS2";
+        QTest::newRow("no link: the fixed rule") << links << QStringList{} << 34 << "/dev/ttyUSB1";
+        QTest::newRow("rfcomm block") << links << QStringList{} << 128 << "/dev/rfcomm31";
+        QTest::newRow("link in the other families' range")
+            << links << QStringList{"/dev/ttyAMA0", "/dev/ttyAMA1"} << 130 << "/run/ports/COM130";
+        QTest::newRow("other family by the system's list")
+            << links << QStringList{"/dev/ttyAMA1", "/dev/ttyAMA0"} << 129 << "/dev/ttyAMA0";
+        QTest::newRow("number of no device") << links << QStringList{"/dev/ttyAMA0"} << 131 << QString();
+        QTest::newRow("number 0") << links << QStringList{} << 0 << QString();
+    }
+    void portPathForNumber()
+    {
+        QFETCH(QList<PortLink>, links);
+        QFETCH(QStringList, devices);
+        QFETCH(int, number);
+        QFETCH(QString, path);
+        QCOMPARE(PortPathForNumber(number, links, "/run/ports", devices), path);
+    }
+
+    void openPortOpensTheLinkWhateverItsSpelling()
+    {
+        ScriptedPorts fake;
+        fake.directory = "/run/ports";
+        fake.links = {link("COM07", "/dev/pts/9")};
+        fake.devices = {"/dev/ttyAMA0"};
+        fake.openable = {"/run/ports/COM07", "/dev/ttyS6", "/dev/ttyAMA0"};
+        COMMPORT port(&fake);
+        QVERIFY(OpenPort(&port, 7, 9600));
+        QCOMPARE(fake.opened, QList<QByteArray>{"/run/ports/COM07"});
+        QVERIFY(OpenPort(&port, 129, 9600));
+        QCOMPARE(fake.opened.last(), QByteArray("/dev/ttyAMA0"));
+        QCOMPARE(fake.openHandles, 1);
     }
 
     void enumerateWithAMissingPortsDirectory()
@@ -337,6 +455,27 @@ private slots:
         QVERIFY(!AttachPort(&refused, 43));
         QVERIFY(!refused.isOpen());
         QVERIFY(!refused.attached);
+    }
+
+    // Taking up another handle lets go of the one held; a refused adoption changes nothing.
+    void adoptingLetsGoOfTheOpenPort()
+    {
+        ScriptedPorts fake;
+        fake.openable = {"/dev/ttyS0"};
+        COMMPORT port(&fake);
+        QVERIFY(OpenPort(&port, 1, 9600));
+        QCOMPARE(fake.openHandles, 1);
+        fake.gone = true;
+        QVERIFY(!AttachPort(&port, 42));
+        QCOMPARE(port.handle, PortHandle(10));
+        QCOMPARE(fake.openHandles, 1);
+        fake.gone = false;
+        QVERIFY(AttachPort(&port, 42));
+        QCOMPARE(fake.openHandles, 0);
+        QCOMPARE(port.handle, PortHandle(42));
+        QVERIFY(AttachPort(&port, 42)); // the same handle again is kept, not closed
+        QCOMPARE(fake.openHandles, 0);
+        QCOMPARE(port.handle, PortHandle(42));
     }
 
     void goneDeviceReadsNothing()

@@ -2,13 +2,22 @@
 
 #include "serial/Enumcomports.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System).size());
+}
+} // namespace
 
 class TestPtyPort : public QObject
 {
@@ -37,6 +46,11 @@ private slots:
         if (master >= 0)
             ::close(master);
         master = -1;
+        for (const char *name : {"COM5", "middle"})
+            QFile::remove(portsDir.filePath(QLatin1String(name)));
+        const QString target = portsDir.filePath(QStringLiteral("target"));
+        if (!QFile::remove(target))
+            QDir(target).removeRecursively();
     }
 
     void listedAndOpenedByNumber()
@@ -94,6 +108,75 @@ private slots:
             port.driver->write(port.handle, "x", 1);
         }
         QVERIFY(timer.elapsed() < 1000); // nothing blocked
+    }
+
+    // Only a terminal opens as a port: what a link points at otherwise is neither
+    // opened nor written to, and fails like a missing port, leaving no descriptor.
+    void onlyATerminalOpens_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("regular file") << "file";
+        QTest::newRow("/dev/null") << "null";
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("link to a link to a file") << "chain";
+        QTest::newRow("missing target") << "missing";
+    }
+    void onlyATerminalOpens()
+    {
+        QFETCH(QString, kind);
+        const QString target = portsDir.filePath(QStringLiteral("target"));
+        const QByteArray content = "a user's file\n";
+        QString linkTo = target;
+        if (kind == QLatin1String("file") || kind == QLatin1String("chain")) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        } else if (kind == QLatin1String("null")) {
+            linkTo = QStringLiteral("/dev/null");
+        } else if (kind == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+        } else if (kind == QLatin1String("directory")) {
+            QVERIFY(QDir().mkpath(target));
+        }
+        if (kind == QLatin1String("chain")) {
+            linkTo = portsDir.filePath(QStringLiteral("middle"));
+            QVERIFY(QFile::link(target, linkTo));
+        }
+        QVERIFY(QFile::link(linkTo, portsDir.filePath(QStringLiteral("COM5"))));
+
+        const int before = openDescriptors();
+        COMMPORT port;
+        QVERIFY(!OpenPort(&port, 5, 9600));
+        QVERIFY(!port.isOpen());
+        QVERIFY(!WritePortByte(&port, '.'));
+        QCOMPARE(openDescriptors(), before);
+        if (kind == QLatin1String("file") || kind == QLatin1String("chain")) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), content);
+        }
+    }
+
+    // A terminal that opens but cannot be set to the speed asked for stays open, as
+    // the port record is; reopening and closing it leave nothing behind.
+    void unconfigurableTerminalStaysOpenWithoutALeak()
+    {
+        const int before = openDescriptors();
+        {
+            COMMPORT port;
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY(!OpenPort(&port, 12, 12345));
+                QVERIFY(port.isOpen());
+                QCOMPARE(openDescriptors(), before + 1);
+            }
+            QVERIFY(!OpenPortByName(&port, portsDir.filePath(QStringLiteral("com12")), 12345));
+            QCOMPARE(openDescriptors(), before + 1);
+            ClosePort(&port);
+            QCOMPARE(openDescriptors(), before);
+            QVERIFY(OpenPort(&port, 12, 9600));
+        }
+        QCOMPARE(openDescriptors(), before); // the record closes what it owns
     }
 
     void missingNumberDoesNotOpen()

@@ -289,8 +289,10 @@ private slots:
         QTest::addColumn<QString>("status");
 
         QTest::newRow("direct") << 0 << 7u << false << QStringLiteral(" EchoGauge found on COM3");
-        // A logger that stays silent to a bare probe at 9600 would lose its twin, so
-        // this row searches the 9600 passthrough candidates alone.
+        // The logger refuses the bare probe at 9600; having answered, the port keeps
+        // its 9600 passthrough twin, which finds the sensor.
+        QTest::newRow("through a logger at 9600")
+            << 9600 << 7u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 9600");
         QTest::newRow("through a logger at 19200")
             << 19200 << 7u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 19200");
         QTest::newRow("through a logger at 115200")
@@ -320,6 +322,53 @@ private slots:
         QVERIFY(rig.form->menuMeasure->isEnabled());
         QVERIFY(rig.form->btnSetHeight->isEnabled());
         QVERIFY(rig.form->commPort.isOpen());
+    }
+
+    // The default options hold the 9600 logger candidates, so a logger at 9600 is
+    // found both on a first search and as the connection stored from the last run.
+    void loggerAt9600WithTheDefaultOptions_data()
+    {
+        QTest::addColumn<int>("lastPort");
+        QTest::addColumn<bool>("lastPassthrough");
+        QTest::addColumn<QList<int>>("opened");
+        QTest::addColumn<QStringList>("candidates");
+
+        QTest::newRow("fresh search") << -1 << false << QList<int>{1, 3, 3}
+                                      << QStringList{"COM1/9600/direct", "COM3/9600/direct", "COM3/9600/pt",
+                                                     "COM1/19200/pt", "COM3/19200/pt"};
+        QTest::newRow("stored last connection")
+            << 3 << true << QList<int>{3, 3}
+            << QStringList{"COM3/9600/direct", "COM3/9600/pt",  "COM1/9600/direct",
+                           "COM1/9600/pt",     "COM1/19200/pt", "COM3/19200/pt"};
+    }
+    void loggerAt9600WithTheDefaultOptions()
+    {
+        QFETCH(int, lastPort);
+        QFETCH(bool, lastPassthrough);
+        QFETCH(QList<int>, opened);
+        QFETCH(QStringList, candidates);
+
+        ExchangeRig rig(QStringLiteral("search"));
+        rig.serial.addSilentPort(1);
+        SimOptions o;
+        o.loggerBaud = 9600;
+        SimSensor *sensor = rig.serial.addSensor(3, o);
+        QCOMPARE(rig.form->options, 7u);
+        rig.form->sensorPort = qint16(lastPort);
+        rig.form->sensorBaud = lastPort == -1 ? 0 : 9600;
+        rig.form->sensorPassthrough = lastPassthrough;
+        rig.form->menuSearchClick();
+        rig.clock.advance(20000);
+
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 9600"));
+        QCOMPARE(rig.openedPorts(), opened);
+        QCOMPARE(rig.candidates(), candidates);
+        // Three bare probes answered by the logger itself, then one frame relayed.
+        QCOMPARE(rig.serial.written(3), QByteArray("...PDAC...PDAC...PDAC...EGCNFG(PDAC)"));
+        QCOMPARE(sensor->requests, QList<QByteArray>{"PDAC"});
+        QCOMPARE(rig.form->sensorPort, qint16(3));
+        QCOMPARE(rig.form->sensorBaud, 9600);
+        QVERIFY(rig.form->sensorPassthrough);
     }
 
     void lastConnectionIsTriedFirst()

@@ -10,6 +10,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -127,23 +130,218 @@ private slots:
         {
             QSettings s = rig.store();
             const QList<QPair<const char *, int>> values = {{"Left", 10},      {"Top", 20},
-                                                            {"Width", 700},    {"Right", 600},
+                                                            {"Width", 700},    {"Right", 560},
                                                             {"Options", 0x17}, {"Port", 5},
                                                             {"Baud", 19200},   {"Passthrough", 1},
-                                                            {"Tx Delay", 5},   {"Max Height Percent", 30}};
+                                                            {"Tx Delay", 50},  {"Max Height Percent", 30}};
             for (const auto &v : values)
                 s.setValue(v.first, v.second);
         }
         rig.form->FormShow();
-        QCOMPARE(rig.form->size(), QSize(700, 600));
+        QCOMPARE(rig.form->size(), QSize(700, 560));
         QCOMPARE(rig.form->options, 0x17u);
         QCOMPARE(rig.form->sensorPassthrough, true);
-        // Out-of-range values are used as read.
-        QCOMPARE(rig.form->timerSlowTx->interval(), 5);
+        QCOMPARE(rig.form->timerSlowTx->interval(), 50);
         QCOMPARE(rig.form->maxHeightPercent, 30);
         // Bit 4: engineering mode from the start.
         QVERIFY(rig.form->windowTitle().endsWith(" (Engineering Mode)"));
         QVERIFY(rig.form->menuManualEntry->isVisible());
+    }
+
+    // Every value is checked as it is loaded. One bad value in an otherwise good key
+    // keeps its own default; the values after it are still read. The offscreen
+    // screen offers 800 x 800, where the default window sits at 125, 130.
+    void storedValuesAreChecked_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint32>("value");
+        QTest::addColumn<QString>("loaded");
+
+        const QString good =
+            QStringLiteral("10,20 600x560 options 71 port 5 19200 pt 1 delay 40 headroom 30");
+        auto with = [&](const char *from, const char *to) { return QString(good).replace(from, to); };
+        const qint32 most = std::numeric_limits<qint32>::max();
+        const qint32 least = std::numeric_limits<qint32>::min();
+
+        QTest::newRow("a good key") << "Left" << 10 << good;
+        QTest::newRow("left off the screen") << "Left" << -5 << with("10,20", "125,20");
+        QTest::newRow("left far away") << "Left" << most << with("10,20", "125,20");
+        QTest::newRow("left puts the right edge off the screen") << "Left" << 251 << with("10,20", "125,20");
+        QTest::newRow("left at the last place that fits")
+            << "Left" << 250 << with("10,20 600x560", "250,20 550x560");
+        QTest::newRow("top far above") << "Top" << least << with("10,20", "10,130");
+        QTest::newRow("top puts the bottom off the screen") << "Top" << 261 << with("10,20", "10,130");
+        QTest::newRow("a 36 GB window") << "Width" << 99999999 << with("600x560", "550x560");
+        QTest::newRow("narrower than the minimum") << "Width" << 100 << with("600x560", "550x560");
+        QTest::newRow("width one past the screen's edge") << "Width" << 791 << with("600x560", "550x560");
+        QTest::newRow("width to the screen's edge") << "Width" << 790 << with("600x560", "790x560");
+        QTest::newRow("height beyond the screen") << "Right" << 781 << with("600x560", "600x540");
+        QTest::newRow("height to the screen's edge") << "Right" << 780 << with("600x560", "600x780");
+        QTest::newRow("negative height") << "Right" << -560 << with("600x560", "600x540");
+        QTest::newRow("options -1") << "Options" << -1 << with("options 71", "options 7");
+        QTest::newRow("options with a carried upper bit")
+            << "Options" << 0x10047 << with("options 71", "options 65607");
+        QTest::newRow("port 65543 is not port 7") << "Port" << 65543 << with("port 5", "port -1");
+        QTest::newRow("port 0") << "Port" << 0 << with("port 5", "port -1");
+        QTest::newRow("port 256") << "Port" << 256 << with("port 5", "port -1");
+        QTest::newRow("port 255") << "Port" << 255 << with("port 5", "port 255");
+        QTest::newRow("no port") << "Port" << -1 << with("port 5", "port -1");
+        QTest::newRow("baud -9600") << "Baud" << -9600 << with("19200", "0");
+        QTest::newRow("baud 38400, no speed of ours") << "Baud" << 38400 << with("19200", "0");
+        QTest::newRow("baud 115200") << "Baud" << 115200 << with("19200", "115200");
+        QTest::newRow("passthrough 2") << "Passthrough" << 2 << with("pt 1", "pt 0");
+        QTest::newRow("negative delay") << "Tx Delay" << -5 << with("delay 40", "delay 10");
+        QTest::newRow("zero delay") << "Tx Delay" << 0 << with("delay 40", "delay 10");
+        QTest::newRow("huge delay") << "Tx Delay" << most << with("delay 40", "delay 2000");
+        QTest::newRow("delay at the top of the range")
+            << "Tx Delay" << 2000 << with("delay 40", "delay 2000");
+        QTest::newRow("headroom -2^31")
+            << "Max Height Percent" << least << with("headroom 30", "headroom 10");
+        QTest::newRow("headroom 0") << "Max Height Percent" << 0 << with("headroom 30", "headroom 10");
+        QTest::newRow("headroom 101") << "Max Height Percent" << 101 << with("headroom 30", "headroom 10");
+        QTest::newRow("headroom 100") << "Max Height Percent" << 100 << with("headroom 30", "headroom 100");
+    }
+    void storedValuesAreChecked()
+    {
+        QFETCH(QString, name);
+        QFETCH(qint32, value);
+        QFETCH(QString, loaded);
+
+        QCOMPARE(QGuiApplication::primaryScreen()->availableVirtualGeometry(), QRect(0, 0, 800, 800));
+        Rig rig(QStringLiteral("checked"));
+        {
+            QSettings s = rig.store();
+            const QList<QPair<const char *, int>> values = {{"Left", 10},      {"Top", 20},
+                                                            {"Width", 600},    {"Right", 560},
+                                                            {"Options", 0x47}, {"Port", 5},
+                                                            {"Baud", 19200},   {"Passthrough", 1},
+                                                            {"Tx Delay", 40},  {"Max Height Percent", 30}};
+            for (const auto &v : values)
+                s.setValue(v.first, v.second);
+            s.setValue(name, value);
+        }
+        rig.form->FormShow();
+        TformMain &f = *rig.form;
+        QCOMPARE(QStringLiteral("%1,%2 %3x%4 options %5 port %6 %7 pt %8 delay %9 headroom %10")
+                     .arg(f.x())
+                     .arg(f.y())
+                     .arg(f.width())
+                     .arg(f.height())
+                     .arg(f.options)
+                     .arg(f.sensorPort)
+                     .arg(f.sensorBaud)
+                     .arg(int(f.sensorPassthrough))
+                     .arg(f.timerSlowTx->interval())
+                     .arg(f.maxHeightPercent),
+                 loaded);
+    }
+
+    // What failed its check is written back as its default, so one bad start does not
+    // follow the user into every later one.
+    void refusedValuesAreNotWrittenBack()
+    {
+        Rig rig(QStringLiteral("rewritten"));
+        {
+            QSettings s = rig.store();
+            const QList<QPair<const char *, int>> values = {
+                {"Left", -100000},   {"Top", 2000000},
+                {"Width", 99999999}, {"Right", 0},
+                {"Options", -1},     {"Port", 65543},
+                {"Baud", -9600},     {"Passthrough", 7},
+                {"Tx Delay", -1000}, {"Max Height Percent", std::numeric_limits<qint32>::min()}};
+            for (const auto &v : values)
+                s.setValue(v.first, v.second);
+        }
+        rig.form->FormShow();
+        rig.form->StoreSettings();
+        QSettings s = rig.store();
+        QCOMPARE(s.value("Left").toInt(), 125);
+        QCOMPARE(s.value("Top").toInt(), 130);
+        QCOMPARE(s.value("Width").toInt(), 550);
+        QCOMPARE(s.value("Right").toInt(), 540);
+        QCOMPARE(s.value("Options").toInt(), 0x47); // 7, with the head box's bit refreshed
+        QCOMPARE(s.value("Port").toInt(), -1);
+        QCOMPARE(s.value("Tx Delay").toInt(), 10);
+        QCOMPARE(s.value("Max Height Percent").toInt(), 10);
+    }
+
+    // A stored delay below the range used to drive the character timer as it stood
+    // and stall the start-up search; taken into the range, the search finds the sensor.
+    void startUpSearchRunsWithAStoredDelayOutOfRange_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::newRow("negative") << -5;
+        QTest::newRow("zero") << 0;
+        QTest::newRow("below the range") << 5;
+    }
+    void startUpSearchRunsWithAStoredDelayOutOfRange()
+    {
+        QFETCH(int, stored);
+        Rig rig(QStringLiteral("delay"));
+        rig.serial.addSensor(3);
+        {
+            QSettings s = rig.store();
+            const QList<QPair<const char *, int>> values = {{"Left", 10},         {"Top", 20},
+                                                            {"Width", 550},       {"Right", 540},
+                                                            {"Options", 1},       {"Port", 3},
+                                                            {"Baud", 9600},       {"Passthrough", 0},
+                                                            {"Tx Delay", stored}, {"Max Height Percent", 10}};
+            for (const auto &v : values)
+                s.setValue(v.first, v.second);
+        }
+        rig.form->FormShow();
+        QCOMPARE(rig.form->timerSlowTx->interval(), 10);
+        rig.clock.advance(16 + 850 + 100 + 7 * 10);
+        QCOMPARE(rig.serial.written(3), QByteArray("...PDAC"));
+        rig.clock.advance(1000);
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3"));
+    }
+
+    // Neither the settings nor the port links of a test are the user's own.
+    void settingsLiveInTheTestsOwnFolder()
+    {
+        const QString own = QStringLiteral(EG_TEST_CONFIG_HOME);
+        Rig rig(QStringLiteral("where"));
+        rig.form->StoreSettings();
+        const QString file = rig.store().fileName();
+        QVERIFY2(file.startsWith(own + QLatin1Char('/')), qPrintable(file));
+        QVERIFY(QFile::exists(file));
+        QVERIFY(!file.startsWith(QDir::homePath() + QStringLiteral("/.config/")));
+        QCOMPARE(SerialDriver::system()->portsDirectory(), own + QStringLiteral("/Brookmere/ports"));
+    }
+
+    // The guide, the loader and the update files are looked for in the data
+    // directory; a relative one must not bring the current directory back.
+    void dataDirectory_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("directory");
+        QTest::newRow("not set: beside the program") << ""
+                                                     << "/opt/eg/bin";
+        QTest::newRow("absolute") << "/srv/echogauge"
+                                  << "/srv/echogauge";
+        QTest::newRow("relative") << "docs"
+                                  << "/opt/eg/bin/docs";
+        QTest::newRow("relative, upwards") << "../share/eg/"
+                                           << "/opt/eg/share/eg";
+        QTest::newRow("the current directory's name") << "."
+                                                      << "/opt/eg/bin";
+    }
+    void dataDirectory()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, directory);
+        QCOMPARE(DataDirectory(setting, QStringLiteral("/opt/eg/bin")), directory);
+    }
+
+    void dataDirectoryFromTheEnvironment()
+    {
+        const QString program = QCoreApplication::applicationDirPath();
+        qputenv("ECHOGAUGE_DATA_DIR", "guides");
+        const QString relative = Platform::system().dataDir;
+        qunsetenv("ECHOGAUGE_DATA_DIR");
+        QCOMPARE(relative, program + QStringLiteral("/guides"));
+        QCOMPARE(Platform::system().dataDir, program);
     }
 
     void closingWithThePortClosedWritesNoPort()

@@ -113,6 +113,42 @@ private slots:
         QCOMPARE(line.exchange(request), expected);
     }
 
+    // A logger refuses, in its own words, whatever request is not its frame: the
+    // sensor behind it hears nothing, and nothing it sends could pass for the sensor.
+    void loggerRefusesABareRequest_data()
+    {
+        QTest::addColumn<int>("logger");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray refusal(SimDevice::loggerRefusal);
+        QTest::newRow("identify at 9600") << 9600 << QByteArray("...PDAC") << refusal;
+        QTest::newRow("identify at 19200") << 19200 << QByteArray("...PDAC") << refusal;
+        QTest::newRow("register write at 115200") << 115200 << QByteArray("...ATR1=2500\r") << refusal;
+        QTest::newRow("frame broken after its start") << 9600 << QByteArray("...EGPDAC") << refusal;
+        QTest::newRow("two bare requests, two refusals")
+            << 9600 << QByteArray("...PDAC...PDAs") << refusal + refusal;
+        QTest::newRow("extra full stops before a frame are no request")
+            << 9600 << QByteArray(".....EGCNFG(PDAC)") << QByteArray("EchoGauge 18F2620 Version 01.13\r\n");
+        QTest::newRow("noise without a request start") << 9600 << QByteArray("..PDAC") << QByteArray();
+    }
+    void loggerRefusesABareRequest()
+    {
+        QFETCH(int, logger);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, expected);
+        Line line;
+        SimOptions options;
+        options.loggerBaud = logger;
+        SimSensor *sensor = line.serial.addSensor(3, options);
+        QVERIFY(line.open(3, logger) != INVALID_PORT_HANDLE);
+        const QByteArray got = line.exchange(request);
+        QCOMPARE(got, expected);
+        if (expected.startsWith("ERR")) {
+            QVERIFY(!got.contains("EchoGauge"));
+            QVERIFY(sensor->requests.isEmpty());
+        }
+    }
+
     void requestAmongNoiseIsUnderstood()
     {
         Line line;
@@ -134,7 +170,6 @@ private slots:
         QTest::newRow("sensor at 19200") << 0 << 19200 << 2 << QByteArray("...PDAC");
         QTest::newRow("sensor with one stop bit") << 0 << 9600 << 1 << QByteArray("...PDAC");
         QTest::newRow("logger 19200 reached at 9600") << 19200 << 9600 << 2 << framed("...PDAC");
-        QTest::newRow("logger ignores a bare request") << 9600 << 9600 << 2 << QByteArray("...PDAC");
         QTest::newRow("sensor ignores a logger frame") << 0 << 9600 << 2 << framed("...PDAC");
     }
     void silentAtOtherLineSettings()

@@ -5,6 +5,8 @@
 namespace {
 
 const QByteArray framePrefix("...EGCNFG(");
+// Every request begins so; what follows decides whether it is the logger's frame.
+const QByteArray requestStart("...");
 
 // Plays a sensor reply out on a transmitter, piece by piece, calling deliver with
 // each character and the moment it has left.
@@ -61,10 +63,13 @@ void SimDevice::sensorReceives(qint64 timeUs, char c)
 
 void SimDevice::loggerReceives(qint64 timeUs, char c)
 {
-    // The logger takes only its configuration frame; a bare sensor request is
-    // not meant for it and goes nowhere.
+    // The logger relays only its configuration frame. A bare request is its own
+    // command interpreter's business: it refuses it with a short reply of its own,
+    // so a port with a logger behind it is never silent at the logger's speed.
     loggerLine.append(c);
     if (loggerLine.size() <= framePrefix.size()) {
+        if (c != '.' && loggerLine.startsWith(requestStart) && !framePrefix.startsWith(loggerLine))
+            loggerRefuses(timeUs);
         // Keep only the tail that may still become the frame's beginning.
         while (!loggerLine.isEmpty() && !framePrefix.startsWith(loggerLine))
             loggerLine.remove(0, 1);
@@ -86,6 +91,15 @@ void SimDevice::loggerReceives(qint64 timeUs, char c)
         const Reply reply = sensorModel.receive(r, t);
         playReply(reply, t, fromSensor,
                   [this](qint64 arrived, char b) { output.emplace_back(toPc.send(arrived), b); });
+    }
+}
+
+void SimDevice::loggerRefuses(qint64 timeUs)
+{
+    qint64 t = timeUs + qint64(loggerDelayMs) * 1000;
+    for (char b : QByteArray(loggerRefusal)) {
+        t = toPc.send(t);
+        output.emplace_back(t, b);
     }
 }
 

@@ -61,12 +61,17 @@ public:
     void discardOutput() { output.clear(); }
 
     static constexpr qint32 sensorBaud = 9600;
-    // The logger's own turnaround before it relays a request to the sensor.
+    // The logger's own turnaround before it relays a request to the sensor or
+    // answers one itself.
     int loggerDelayMs = 10;
+    // What the logger answers to a request that is not in its frame: nothing the
+    // application could take for a reply of the sensor.
+    static constexpr const char *loggerRefusal = "ERR\r\n";
 
 private:
     void sensorReceives(qint64 timeUs, char c);
     void loggerReceives(qint64 timeUs, char c);
+    void loggerRefuses(qint64 timeUs);
 
     qint32 loggerBaud;
     SimSensor sensorModel;

@@ -30,3 +30,7 @@ struct Platform
 
     static Platform system();
 };
+
+// The data directory from $ECHOGAUGE_DATA_DIR: the program's directory when it is
+// empty, a relative one made absolute against the program's directory.
+QString DataDirectory(const QString &setting, const QString &programDir);

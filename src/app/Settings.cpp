@@ -1,5 +1,7 @@
 // The settings kept between runs: read once at the first showing of the main window,
 // written once when it closes.
+#include "app/Settings.h"
+
 #include "app/Mainform.h"
 
 #include "core/Timer.h"
@@ -7,15 +9,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 #include <QSlider>
 
+#include <limits>
 #include <optional>
 
 namespace {
 
-// A value stored as an integer; anything else (missing, text that is no number)
-// counts as absent.
+// A value stored as a 32-bit integer; anything else (missing, text that is no
+// number, a number too large for 32 bits) counts as absent.
 std::optional<qint32> readInteger(const QSettings &store, const QString &name)
 {
     if (!store.contains(name))
@@ -30,51 +35,106 @@ std::optional<qint32> readInteger(const QSettings &store, const QString &name)
 
 } // namespace
 
+bool StoredSpanFits(qint64 start, qint64 length, int first, int last)
+{
+    return length > 0 && start >= first && start + length - 1 <= last;
+}
+
+bool StoredSizeFits(qint64 size, int minimum, qint64 start, int first, int last)
+{
+    return size >= minimum && StoredSpanFits(start, size, first, last);
+}
+
+bool StoredPortFits(qint64 port)
+{
+    return port == -1 || (port >= 1 && port <= 255);
+}
+
+bool StoredBaudFits(qint64 baud)
+{
+    return baud == 9600 || baud == 19200 || baud == 115200;
+}
+
+bool StoredBooleanFits(qint64 value)
+{
+    return value == 0 || value == 1;
+}
+
+bool StoredOptionsFit(qint64 options)
+{
+    return options >= 0 && options <= std::numeric_limits<qint32>::max();
+}
+
+bool StoredHeadroomFits(qint64 percent)
+{
+    return percent >= headroomMinimum && percent <= headroomMaximum;
+}
+
+qint32 StoredTxDelay(qint64 ms)
+{
+    return qint32(qBound(qint64(txDelayMinimum), ms, qint64(txDelayMaximum)));
+}
+
 void TformMain::LoadSettings()
 {
     QSettings store(platform.settingsOrganization, platform.settingsApplication);
+    // The window must come up where the user can see and reach it, whatever was
+    // stored: on a screen that has since gone, or with a size no screen holds.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableVirtualGeometry() : QRect();
+
     // One error scope: the first value missing or of the wrong type ends loading, and
-    // what was read before it stays applied.
+    // what was read before it stays applied. A value that is there but out of bounds
+    // keeps its default, and loading goes on.
     const auto left = readInteger(store, QStringLiteral("Left"));
     if (!left)
         return;
-    move(*left, y());
+    if (StoredSpanFits(*left, width(), area.left(), area.right()))
+        move(int(*left), y());
     const auto top = readInteger(store, QStringLiteral("Top"));
     if (!top)
         return;
-    move(x(), *top);
+    if (StoredSpanFits(*top, height(), area.top(), area.bottom()))
+        move(x(), int(*top));
     const auto width = readInteger(store, QStringLiteral("Width"));
     if (!width)
         return;
-    resize(*width, height());
+    if (StoredSizeFits(*width, minimumWidth(), x(), area.left(), area.right()))
+        resize(int(*width), height());
     const auto heightValue = readInteger(store, QStringLiteral("Right"));
     if (!heightValue)
         return;
-    resize(this->width(), *heightValue);
+    if (StoredSizeFits(*heightValue, minimumHeight(), y(), area.top(), area.bottom()))
+        resize(this->width(), int(*heightValue));
     const auto optionBits = readInteger(store, QStringLiteral("Options"));
     if (!optionBits)
         return;
-    options = quint32(*optionBits);
+    if (StoredOptionsFit(*optionBits))
+        options = quint32(*optionBits);
     const auto port = readInteger(store, QStringLiteral("Port"));
     if (!port)
         return;
-    sensorPort = qint16(*port);
+    if (StoredPortFits(*port))
+        sensorPort = qint16(*port);
     const auto baud = readInteger(store, QStringLiteral("Baud"));
     if (!baud)
         return;
-    sensorBaud = *baud;
+    if (StoredBaudFits(*baud))
+        sensorBaud = qint32(*baud);
     const auto passthrough = readInteger(store, QStringLiteral("Passthrough"));
     if (!passthrough)
         return;
-    sensorPassthrough = *passthrough != 0;
+    if (StoredBooleanFits(*passthrough))
+        sensorPassthrough = *passthrough != 0;
     const auto txDelay = readInteger(store, QStringLiteral("Tx Delay"));
     if (!txDelay)
         return;
-    timerSlowTx->setInterval(*txDelay);
+    timerSlowTx->setInterval(StoredTxDelay(*txDelay));
     const auto headroom = readInteger(store, QStringLiteral("Max Height Percent"));
     if (!headroom)
         return;
-    maxHeightPercent = *headroom;
+    if (StoredHeadroomFits(*headroom))
+        maxHeightPercent = qint32(*headroom);
 }
 
 void TformMain::StoreSettings()

@@ -64,37 +64,17 @@ bool SensorLineSettings(termios *t, qint32 baud)
     return true;
 }
 
-QString DeviceForPortNumber(int number)
-{
-    if (number >= 1 && number <= 32)
-        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-    if (number >= 33 && number <= 64)
-        return QStringLiteral("/dev/ttyUSB%1").arg(number - 33);
-    if (number >= 65 && number <= 96)
-        return QStringLiteral("/dev/ttyACM%1").arg(number - 65);
-    if (number >= 97 && number <= 255)
-        return QStringLiteral("/dev/rfcomm%1").arg(number - 97);
-    return QString();
-}
-
 bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)
 {
     ClosePort(port);
     port->portNumber = number;
-    // A link of that number in the ports directory names the device; without one
-    // the fixed rule does.
-    QString name;
-    if (port->driver) {
-        for (const PortLink &link : port->driver->portLinks()) {
-            if (link.targetExists &&
-                link.name.compare(QStringLiteral("COM%1").arg(number), Qt::CaseInsensitive) == 0) {
-                name = QDir(port->driver->portsDirectory()).filePath(link.name);
-                break;
-            }
-        }
-    }
-    if (name.isEmpty())
-        name = DeviceForPortNumber(number);
+    if (!port->driver)
+        return false;
+    // Numbers of the other device families depend on which devices there are, so
+    // only those need the system's list.
+    const QString name =
+        PortPathForNumber(number, port->driver->portLinks(), port->driver->portsDirectory(),
+                          number >= firstOtherPort ? port->driver->serialDevices() : QStringList());
     if (name.isEmpty())
         return false;
     return OpenPortByName(port, name, baud);
@@ -102,6 +82,8 @@ bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)
 
 bool OpenPortByName(COMMPORT *port, const QString &name, qint32 baud)
 {
+    // One handle at a time: the one held is let go before another is taken.
+    ClosePort(port);
     if (!port->driver)
         return false;
     port->handle = port->driver->open(QFile::encodeName(name));
@@ -134,6 +116,8 @@ bool AttachPort(COMMPORT *port, PortHandle handle)
         return false;
     port->commProp = props;
     std::memset(&port->dcb, 0, sizeof port->dcb);
+    if (port->handle != handle)
+        ClosePort(port); // the port held before would otherwise stay open unreachable
     port->handle = handle;
     ++port->generation;
     if (!port->driver->getAttributes(handle, &port->dcb))

@@ -70,10 +70,6 @@ bool WritePortByte(COMMPORT *port, char byte);
 // flow control, receiver on, modem status ignored, at baud. False for a speed the
 // terminal interface has no constant for.
 bool SensorLineSettings(termios *t, qint32 baud);
-
-// The device a port number stands for by the fixed rule (/dev/ttyS0 is COM1, and
-// so on), empty when no device class covers the number.
-QString DeviceForPortNumber(int number);
 #endif
 
 // One entry of the port list: "COM" and the number, with the number beside it.
@@ -93,14 +89,46 @@ enum PortExclusion : quint32
     excludeUsbVirtual = 8,     // USB virtual COM ports
 };
 
-// The port number a device node has by the fixed rule, or -1, with the exclusion
-// class (a PortExclusion bit, 0 for none) it belongs to.
+// The port number a device node has by the fixed rule of the four device families
+// (/dev/ttyS0 is COM1, /dev/ttyUSB0 COM33, /dev/ttyACM0 COM65, /dev/rfcomm0 COM97),
+// or -1, with the exclusion class (a PortExclusion bit, 0 for none) it belongs to.
 int PortNumberForDevice(const QString &path, quint32 *exclusionClass);
+// The device a number stands for by that rule, empty when no family covers it.
+QString DeviceForPortNumber(int number);
+
+// Serial devices of any other family (/dev/ttyAMA0, /dev/ttymxc1, ...), and family
+// members beyond their family's block, take numbers from this range of their own.
+constexpr int firstOtherPort = 129;
+constexpr int lastOtherPort = 255;
+
+// A serial device the system reports, with its port number and exclusion class.
+struct NumberedDevice
+{
+    QString path;
+    int number;
+    quint32 exclusionClass;
+};
+// Numbers every device reported once: the four families by their fixed rule, the
+// others from firstOtherPort on, in order of name (family, then the number in the
+// name), so that the same devices always get the same numbers whatever order they
+// are reported in. Devices beyond lastOtherPort get no number and are left out.
+QList<NumberedDevice> NumberedDevices(const QStringList &devices);
+
+// The number a link's name gives: "COM7" and "com07" are both 7; -1 for a name
+// that is no port name.
+int PortNumberForLinkName(const QString &name);
 
 // The enumeration's arithmetic on Linux: the numbered devices, the COM<n> links
 // (which replace a device of the same number; dangling ones name nothing) and the
-// exclusion mask give the port list in ascending number order.
+// exclusion mask give the port list in ascending number order. A device that a link
+// points at is listed under the link's number only.
 PortList PortListFromDevices(const QStringList &devices, const QList<PortLink> &links, quint32 excludeMask);
+
+// What a port number opens: the first existing link of that number in the ports
+// directory, else the device the number stands for (the system's devices are
+// consulted for the other families' range only); empty when nothing does.
+QString PortPathForNumber(int number, const QList<PortLink> &links, const QString &portsDirectory,
+                          const QStringList &devices);
 
 // One value of the Windows serial device map: its name (\Device\Serial0) and
 // its data (COM1).

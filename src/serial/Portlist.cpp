@@ -2,9 +2,11 @@
 // that both give the same names in the same order.
 #include "serial/Enumcomports.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -48,25 +50,58 @@ struct DeviceClass
 {
     const char *prefix;
     int firstPort;
+    int lastPort;
     quint32 exclusion;
 };
 
-// Bluetooth modems (mask bit 2) have no device class of their own on Linux: they
-// appear as rfcomm ports and are excluded with those.
+// Each family owns a fixed block of numbers, so no two devices share one. Bluetooth
+// modems (mask bit 2) have no device family of their own on Linux: they appear as
+// rfcomm ports and are excluded with those. rfcomm devices beyond the first 32 do
+// not occur, so the rest of the numbers go to the serial devices of other families.
 const DeviceClass deviceClasses[] = {
-    {"ttyS", 1, excludeBuiltIn},
-    {"ttyUSB", 33, excludeUsbVirtual},
-    {"ttyACM", 65, excludeUsbVirtual},
-    {"rfcomm", 97, excludeBluetoothPort},
+    {"ttyS", 1, 32, excludeBuiltIn},
+    {"ttyUSB", 33, 64, excludeUsbVirtual},
+    {"ttyACM", 65, 96, excludeUsbVirtual},
+    {"rfcomm", 97, 128, excludeBluetoothPort},
 };
 
-// Each class owns 32 numbers, rfcomm the rest up to 255, so no two devices share one.
-int lastPort(const DeviceClass &c)
+// A device node's name split into its family (everything before the trailing digits)
+// and the number those digits give, -1 without digits.
+struct NodeName
 {
-    return c.firstPort == 97 ? 255 : c.firstPort + 31;
+    QString family;
+    qint64 index;
+};
+
+NodeName nodeName(const QString &path)
+{
+    int digits = int(path.size());
+    while (digits > 0 && path.at(digits - 1).isDigit() && path.size() - digits < 9)
+        --digits;
+    if (digits == path.size())
+        return {path, -1};
+    return {path.left(digits), path.mid(digits).toLongLong()};
+}
+
+QString cleanDevicePath(const QString &path)
+{
+    return QDir::cleanPath(path);
 }
 
 } // namespace
+
+QString DeviceForPortNumber(int number)
+{
+    for (const DeviceClass &c : deviceClasses)
+        if (number >= c.firstPort && number <= c.lastPort)
+            return QStringLiteral("/dev/%1%2").arg(QLatin1String(c.prefix)).arg(number - c.firstPort);
+    return QString();
+}
+
+int PortNumberForLinkName(const QString &name)
+{
+    return comNumber(name);
+}
 
 int PortNumberForDevice(const QString &path, quint32 *exclusionClass)
 {
@@ -80,43 +115,98 @@ int PortNumberForDevice(const QString &path, quint32 *exclusionClass)
         if (exclusionClass)
             *exclusionClass = c.exclusion;
         const QString digits = name.mid(prefix.size());
-        if (digits.isEmpty())
+        if (digits.isEmpty() || digits.size() > 3)
             return -1;
         for (const QChar d : digits)
             if (d < QLatin1Char('0') || d > QLatin1Char('9'))
                 return -1;
         const int n = c.firstPort + digits.toInt();
-        return n <= lastPort(c) ? n : -1;
+        return n <= c.lastPort ? n : -1;
     }
     return -1;
+}
+
+QList<NumberedDevice> NumberedDevices(const QStringList &devices)
+{
+    QList<NumberedDevice> numbered;
+    QList<NumberedDevice> others;
+    QSet<QString> seen; // a device may be reported twice under the same node
+    for (const QString &reported : devices) {
+        const QString device = cleanDevicePath(reported);
+        if (device.isEmpty() || seen.contains(device))
+            continue;
+        seen.insert(device);
+        quint32 cls = 0;
+        const int n = PortNumberForDevice(device, &cls);
+        if (n == -1)
+            others.append({device, -1, cls});
+        else
+            numbered.append({device, n, cls});
+    }
+    // The other devices are numbered in order of name, whatever order the system
+    // reports them in, so that the same devices always get the same numbers:
+    // ttyAMA2 before ttyAMA10, both before ttyXRUSB0.
+    std::sort(others.begin(), others.end(), [](const NumberedDevice &a, const NumberedDevice &b) {
+        const NodeName na = nodeName(a.path);
+        const NodeName nb = nodeName(b.path);
+        if (na.family != nb.family)
+            return na.family < nb.family;
+        if (na.index != nb.index)
+            return na.index < nb.index;
+        return a.path < b.path;
+    });
+    int next = firstOtherPort;
+    for (NumberedDevice &d : others) {
+        if (next > lastOtherPort)
+            break; // out of numbers: the rest cannot be addressed
+        d.number = next++;
+        numbered.append(d);
+    }
+    return numbered;
 }
 
 PortList PortListFromDevices(const QStringList &devices, const QList<PortLink> &links, quint32 excludeMask)
 {
     QList<int> numbers;
     QSet<int> linked;
+    QSet<QString> linkTargets;
     for (const PortLink &link : links) {
         const int n = comNumber(link.name);
         if (!usableNumber(n) || !link.targetExists)
             continue;
         linked.insert(n);
+        linkTargets.insert(cleanDevicePath(link.target));
         quint32 cls = 0;
         PortNumberForDevice(link.target, &cls);
         if (!(cls & excludeMask))
             numbers.append(n);
     }
-    QSet<QString> seen; // a device may be reported twice under the same node
-    for (const QString &device : devices) {
-        if (seen.contains(device))
+    // A device a link names is listed once, under the link's number; a numbered device
+    // gives way to a link of its number.
+    for (const NumberedDevice &d : NumberedDevices(devices)) {
+        if (linked.contains(d.number) || linkTargets.contains(d.path) || (d.exclusionClass & excludeMask))
             continue;
-        seen.insert(device);
-        quint32 cls = 0;
-        const int n = PortNumberForDevice(device, &cls);
-        if (n == -1 || linked.contains(n) || (cls & excludeMask))
-            continue;
-        numbers.append(n);
+        numbers.append(d.number);
     }
     return sortedList(numbers);
+}
+
+QString PortPathForNumber(int number, const QList<PortLink> &links, const QString &portsDirectory,
+                          const QStringList &devices)
+{
+    if (!usableNumber(number))
+        return QString();
+    // A link of that number, however its number is spelt (COM7, com07), names the
+    // device; the first one listed wins, as in the port list.
+    for (const PortLink &link : links)
+        if (link.targetExists && comNumber(link.name) == number)
+            return QDir(portsDirectory).filePath(link.name);
+    if (number < firstOtherPort)
+        return DeviceForPortNumber(number);
+    for (const NumberedDevice &d : NumberedDevices(devices))
+        if (d.number == number)
+            return d.path;
+    return QString();
 }
 
 PortList PortListFromDeviceMap(const QList<DeviceMapValue> &values, quint32 excludeMask)

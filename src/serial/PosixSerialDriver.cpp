@@ -6,11 +6,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,7 +36,9 @@ public:
         const QByteArray env = qgetenv("ECHOGAUGE_PORTS_DIR");
         if (!env.isEmpty())
             return QString::fromLocal8Bit(env);
-        return QDir::homePath() + QStringLiteral("/.config/Brookmere/ports");
+        // Beside the settings, wherever the user's configuration lives.
+        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+               QStringLiteral("/Brookmere/ports");
     }
 
     QList<PortLink> portLinks() override
@@ -60,8 +64,24 @@ public:
 
     PortHandle open(const QByteArray &path) override
     {
-        const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        return fd < 0 ? INVALID_PORT_HANDLE : PortHandle(fd);
+        // Only a terminal is a port. A regular file or /dev/null behind a port link
+        // would swallow the probes as data, and a pipe could block; they fail like a
+        // missing port. Nothing but a character device is opened at all, and the
+        // descriptor is checked again in case the node changed in between.
+        struct stat node;
+        if (::stat(path.constData(), &node) != 0 || !S_ISCHR(node.st_mode))
+            return INVALID_PORT_HANDLE;
+        int fd;
+        do
+            fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0)
+            return INVALID_PORT_HANDLE;
+        if (!::isatty(fd)) {
+            ::close(fd);
+            return INVALID_PORT_HANDLE;
+        }
+        return PortHandle(fd);
     }
 
     bool getAttributes(PortHandle h, termios *t) override { return ::tcgetattr(int(h), t) == 0; }
