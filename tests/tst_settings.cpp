@@ -150,7 +150,8 @@ private slots:
 
     // Every value is checked as it is loaded. One bad value in an otherwise good key
     // keeps its own default; the values after it are still read. The offscreen
-    // screen offers 800 x 800, where the default window sits at 125, 130.
+    // screen offers 800 x 800, where the default window, of the minimum size, sits at
+    // 125 across and centred down (%T); %H stands for the minimum height.
     void storedValuesAreChecked_data()
     {
         QTest::addColumn<QString>("name");
@@ -169,15 +170,15 @@ private slots:
         QTest::newRow("left puts the right edge off the screen") << "Left" << 251 << with("10,20", "125,20");
         QTest::newRow("left at the last place that fits")
             << "Left" << 250 << with("10,20 600x560", "250,20 550x560");
-        QTest::newRow("top far above") << "Top" << least << with("10,20", "10,130");
-        QTest::newRow("top puts the bottom off the screen") << "Top" << 261 << with("10,20", "10,130");
+        QTest::newRow("top far above") << "Top" << least << with("10,20", "10,%T");
+        QTest::newRow("top puts the bottom off the screen") << "Top" << 261 << with("10,20", "10,%T");
         QTest::newRow("a 36 GB window") << "Width" << 99999999 << with("600x560", "550x560");
         QTest::newRow("narrower than the minimum") << "Width" << 100 << with("600x560", "550x560");
         QTest::newRow("width one past the screen's edge") << "Width" << 791 << with("600x560", "550x560");
         QTest::newRow("width to the screen's edge") << "Width" << 790 << with("600x560", "790x560");
-        QTest::newRow("height beyond the screen") << "Right" << 781 << with("600x560", "600x540");
+        QTest::newRow("height beyond the screen") << "Right" << 781 << with("600x560", "600x%H");
         QTest::newRow("height to the screen's edge") << "Right" << 780 << with("600x560", "600x780");
-        QTest::newRow("negative height") << "Right" << -560 << with("600x560", "600x540");
+        QTest::newRow("negative height") << "Right" << -560 << with("600x560", "600x%H");
         QTest::newRow("options -1") << "Options" << -1 << with("options 71", "options 7");
         QTest::newRow("options with a carried upper bit")
             << "Options" << 0x10047 << with("options 71", "options 65607");
@@ -222,6 +223,8 @@ private slots:
         }
         rig.form->FormShow();
         TformMain &f = *rig.form;
+        loaded.replace(QStringLiteral("%H"), QString::number(f.minimumHeight()))
+            .replace(QStringLiteral("%T"), QString::number((800 - f.minimumHeight()) / 2));
         QCOMPARE(QStringLiteral("%1,%2 %3x%4 options %5 port %6 %7 pt %8 delay %9 headroom %10")
                      .arg(f.x())
                      .arg(f.y())
@@ -256,9 +259,9 @@ private slots:
         rig.form->StoreSettings();
         QSettings s = rig.store();
         QCOMPARE(s.value("Left").toInt(), 125);
-        QCOMPARE(s.value("Top").toInt(), 130);
+        QCOMPARE(s.value("Top").toInt(), (800 - rig.form->minimumHeight()) / 2);
         QCOMPARE(s.value("Width").toInt(), 550);
-        QCOMPARE(s.value("Right").toInt(), 540);
+        QCOMPARE(s.value("Right").toInt(), rig.form->minimumHeight());
         QCOMPARE(s.value("Options").toInt(), 0x47); // 7, with the head box's bit refreshed
         QCOMPARE(s.value("Port").toInt(), -1);
         QCOMPARE(s.value("Tx Delay").toInt(), 10);
