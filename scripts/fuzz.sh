@@ -61,14 +61,14 @@ for name in "${targets[@]}"; do
         runs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
     fi
     if [ $rc -eq 0 ]; then
-        result="no crash, no report"
+        result="in $seconds s: no crash, no report"
     else
         failed=1
         artifact=$(sed -n "s/.*Test unit written to //p" "$log" | tail -1)
-        result="FAILED (exit $rc)${artifact:+, input in $artifact}"
-        grep -m3 -E "runtime error|ERROR: [A-Za-z]+Sanitizer|ERROR: libFuzzer|^[a-z ]+(:| differs)" "$log" | sed 's/^/    /'
+        result="before it FAILED (exit $rc)${artifact:+, input in $artifact}"
+        grep -v "^stat::" "$log" | grep -m3 -E "runtime error|ERROR: [A-Za-z]+Sanitizer|ERROR: libFuzzer|^[a-z ]+(:| differs)" | sed 's/^/    /'
     fi
-    summary+=("fuzz_$name: ${runs:-0} executions in $seconds s: $result")
+    summary+=("fuzz_$name: ${runs:-0} executions $result")
 done
 printf '%s\n' "${summary[@]}"
 exit $failed
