@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/Manualentry.h"
 #include "core/Timer.h"
 
 #include <QAction>
@@ -316,8 +317,10 @@ QString FindGuide(const QString &directory)
 
 void TformMain::FormClose()
 {
-    // The manual command window, once it exists, is closed here first so that it
-    // stores its own settings; until then there is none to close.
+    // The manual command window goes first: it stores its own settings and its
+    // "always show" choice, which the main window's settings then carry.
+    if (formManual)
+        formManual->close();
     StoreSettings();
 }
 
@@ -357,18 +360,6 @@ void TformMain::menuShowGuideClick()
     setStatusText(QLatin1Char(' ') + problem);
     platform.dialogs->message(this, problem, Dialogs::Icon::Error);
     menuShowGuide->setVisible(false);
-}
-
-void TformMain::menuManualEntryClick()
-{
-    // The manual command window comes with the engineering tools; until then the
-    // item opens nothing.
-}
-
-void TformMain::menuAboutClick()
-{
-    platform.dialogs->message(this, QStringLiteral("%1\n%2").arg(applicationTitle, applicationVersion),
-                              Dialogs::Icon::Information, QStringLiteral("About EchoGauge Setup"));
 }
 
 void TformMain::pbSensorMouseEnter()

@@ -1,16 +1,22 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 
-class QWidget;
+#include <functional>
 
 // Every modal box, file dialog and document launch goes through this seam, so that
 // a test replaces it with a recorder and a modal box never blocks a test.
 class Dialogs
 {
 public:
-    enum class Icon { Information, Warning, Error };
+    enum class Icon
+    {
+        Information,
+        Warning,
+        Error
+    };
 
     virtual ~Dialogs() = default;
 
@@ -26,6 +32,9 @@ public:
     // Opens a document with the desktop's viewer. Returns false when it cannot;
     // noViewer is set when no program is associated with the document's type.
     virtual bool openDocument(const QString &path, bool *noViewer) = 0;
+
+    // Runs one of the application's own dialogs modally and returns its result.
+    virtual int exec(QDialog *dialog) { return dialog->exec(); }
 
     static Dialogs *system();
 };
@@ -60,6 +69,11 @@ public:
             *noViewer = documentNoViewer;
         return documentOpens;
     }
+    int exec(QDialog *dialog) override
+    {
+        dialogsRun.append(dialog->windowTitle());
+        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+    }
 
     QList<Shown> messages;
     QStringList openAnswers;
@@ -67,4 +81,7 @@ public:
     QStringList documentsOpened;
     bool documentOpens = true;
     bool documentNoViewer = false;
+    QStringList dialogsRun; // captions of the dialogs that would have been modal
+    // Given each such dialog instead of running it; its return is the dialog's result.
+    std::function<int(QDialog *)> onDialog;
 };
