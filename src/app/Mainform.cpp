@@ -53,8 +53,9 @@ TformMain::TformMain(const Platform &platform, QWidget *parent)
     connect(timerPortService, &Timer::timeout, this, &TformMain::timerPortServiceTimer);
     connect(timerSlowTx, &Timer::timeout, this, &TformMain::timerSlowTxTimer);
 
+    setFont(windowFont());
     buildForm();
-    setMinimumSize(550, 540);
+    updateMinimumSize();
 
     try {
         rxBuffer = new TRingBuffer(32768, true);
@@ -221,6 +222,20 @@ void TformMain::showEvent(QShowEvent *event)
         shown = true;
         FormShow();
     }
+    updateMinimumSize();
+}
+
+void TformMain::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    updateMinimumSize();
+}
+
+void TformMain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (size() != minimumSize())
+        atStartSize = false;
 }
 
 void TformMain::closeEvent(QCloseEvent *event)
@@ -254,7 +269,9 @@ bool TformMain::eventFilter(QObject *watched, QEvent *event)
 void TformMain::FormShow()
 {
     sensorPort = -1;
+    updateMinimumSize();
     resize(minimumSize());
+    atStartSize = true;
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
         move(area.x() + area.width() / 2 - width() / 2, area.y() + area.height() / 2 - height() / 2);

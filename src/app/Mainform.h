@@ -2,6 +2,7 @@
 
 #include "app/Platform.h"
 #include "app/Widgets.h"
+#include "exchange/Firmware.h"
 #include "serial/Enumcomports.h"
 #include "serial/Tringbuffer.h"
 
@@ -81,6 +82,9 @@ public:
     void pbSensorMouseLeave();
     void LoadSettings();
     void StoreSettings();
+    // Keeps the window's minimum at the designed client area and the minimum outer size.
+    void updateMinimumSize();
+    bool atStartSize = false; // shown at the start size and not resized since
 
     // The single simple-text panel of the status bar.
     void setStatusText(const QString &text);
@@ -113,6 +117,7 @@ public:
     void SearchTick();
     void menuSearchClick();
     bool CheckFirmware();
+    TLoaderResult RunLoader(const QString &path);
     void StartReadConfig();
     void ReadConfigTick();
     void StartWriteConfig();
@@ -127,7 +132,7 @@ public:
     // counted off; true while the request is outstanding (a progress dot is added
     // and the port read), false when the attempt has run out or none was made yet.
     bool beginWorkingTick();
-    void pollAgain(); // the reply is not complete: look again in 100 ms
+    void pollAgain();   // the reply is not complete: look again in 100 ms
     bool nextAttempt(); // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
     // sensor connection's framing and waits timeoutMs for the reply.
@@ -151,6 +156,7 @@ public:
     quint8 channelStep = 0;
     quint32 options = 7;
     qint16 firmwareVersion = 0;
+    qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
 
     // ---------------------------------------------------------------- sensor set-up
     void ShowLostEcho();
@@ -171,7 +177,15 @@ public:
     double FlowForHead(qint32 head) const; // m³/s, -1.0 when the channel gives no flow
     qint32 channelType() const;            // the selected item of cbChanType
     void cbChanTypeClick();
-    void editChanWidthChange(QObject *sender);
+    void editChanWidthChange(QObject *sender); // every keystroke
+    // A dimension the user has finished entering (Enter, leaving the edit, an arrow).
+    void editChanWidthExit(QObject *sender);
+    // For a constricted weir, a channel narrower than its notch gets a notch of half
+    // its width; the notch track bar then spans the channel.
+    void ApplyNotchWidthRule();
+    // A key typed into a dimension edit: true when it was dealt with here (a comma
+    // taken as the decimal point, a refused key with a beep) and must go no further.
+    bool editChanWidthKeyPress(QLineEdit *edit, QChar key);
     void udChanWidthChangingEx(QObject *sender, bool &allowChange, int newValue, UpDown::Direction direction);
     void tbNotchDataChange();
     void btnChanIncClick();
@@ -321,6 +335,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -346,5 +362,5 @@ extern TformManual *formManual;
 QString FindGuide(const QString &directory);
 
 // Application title and version.
-extern const char *const applicationTitle; // "EchoGauge Setup Application"
+extern const char *const applicationTitle;   // "EchoGauge Setup Application"
 extern const char *const applicationVersion; // "V1.12"

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QFileDialog;
+
 // Every modal box, file dialog and document launch goes through this seam, so that
 // a test replaces it with a recorder and a modal box never blocks a test.
 class Dialogs
@@ -36,8 +38,16 @@ public:
     // Runs one of the application's own dialogs modally and returns its result.
     virtual int exec(QDialog *dialog) { return dialog->exec(); }
 
+    // The system's beep, for a key that is refused.
+    virtual void beep();
+
     static Dialogs *system();
 };
+
+// Gives a file dialog its filters from a filter text of the form "Caption (*.cdf);;
+// All Files (*.*)". The captions are shown as they stand; where "*.*" would list only
+// names with a dot (everywhere but Windows), that entry lists every file.
+void setFileDialogFilter(QFileDialog &dialog, const QString &filter);
 
 // What the tests use: answers from queues, records what was shown.
 class RecordingDialogs : public Dialogs
@@ -75,7 +85,10 @@ public:
         return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
     }
 
+    void beep() override { ++beeps; }
+
     QList<Shown> messages;
+    int beeps = 0;
     QStringList openAnswers;
     QStringList saveAnswers;
     QStringList documentsOpened;

@@ -1,10 +1,10 @@
-// Exchanges that follow the search: the firmware check, the configuration read and
-// write, the measurement and the channel-data upload.
+// Exchanges that follow the search and its firmware check: the configuration read
+// and write, the measurement and the channel-data upload.
 //
 // INTERIM: only their start operations are real here (each enters its first state
 // the way every exchange starts). Their working ticks are not built yet: each ends
-// its exchange at once and says so, and the firmware check accepts every sensor.
-// After a search the identified sensor is therefore taken as it is: the state
+// its exchange at once and says so.
+// After a search the accepted sensor is therefore taken as it is: the state
 // machine goes idle with the sensor controls enabled and the status naming the port.
 #include "app/Mainform.h"
 
@@ -15,12 +15,6 @@
 namespace {
 constexpr int startIntervalMs = 16;
 } // namespace
-
-// INTERIM: every identified sensor is accepted; the version digits are left unread.
-bool TformMain::CheckFirmware()
-{
-    return true;
-}
 
 // Every exchange starts the same way: its preparation state runs at the next 16 ms tick.
 void TformMain::enterFirstState(qint8 state)
