@@ -181,6 +181,9 @@ private slots:
         QTest::newRow("pseudo-terminal") << "/dev/pts/4" << -1 << 0u;
         QTest::newRow("other serial driver") << "/dev/ttyAMA0" << -1 << 0u;
         QTest::newRow("no digits") << "/dev/ttyUSBx" << -1 << quint32(excludeUsbVirtual);
+        QTest::newRow("digits past the int range")
+            << "/dev/ttyUSB4294967296" << -1 << quint32(excludeUsbVirtual);
+        QTest::newRow("largest int") << "/dev/ttyS2147483647" << -1 << quint32(excludeBuiltIn);
     }
     void deviceNumbers()
     {

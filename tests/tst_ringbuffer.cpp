@@ -2,8 +2,46 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <climits>
 #include <sys/resource.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define EG_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define EG_ASAN 1
+#endif
+#endif
+
+// Caps the address space at 1 GB while it lives, so that a stray allocation of
+// gigabytes fails at once. AddressSanitizer's shadow memory needs far more, so
+// there the cap is left off and its allocator reports such an allocation instead.
+class AddressSpaceCap
+{
+public:
+    AddressSpaceCap()
+    {
+#ifndef EG_ASAN
+        if (getrlimit(RLIMIT_AS, &old) == 0) {
+            rlimit capped = old;
+            capped.rlim_cur = std::min<rlim_t>(old.rlim_cur, rlim_t(1) << 30);
+            capped_ = setrlimit(RLIMIT_AS, &capped) == 0;
+        }
+#endif
+    }
+    ~AddressSpaceCap()
+    {
+        if (capped_)
+            setrlimit(RLIMIT_AS, &old);
+    }
+    AddressSpaceCap(const AddressSpaceCap &) = delete;
+    AddressSpaceCap &operator=(const AddressSpaceCap &) = delete;
+
+private:
+    rlimit old{};
+    bool capped_ = false;
+};
 
 // The receive buffer: every reply is found in it by Match, so a wrong offset or a
 // lost wrap turns into a missed or a false reply.
@@ -176,6 +214,10 @@ private slots:
         QTest::newRow("past the end") << 6 << 3 << QByteArray();
         QTest::newRow("negative count") << 0 << -1 << QByteArray();
         QTest::newRow("negative offset") << -1 << 2 << QByteArray();
+        // offset + count past the largest integer must still be cut to what is held.
+        QTest::newRow("count near the largest integer") << 2 << INT_MAX - 1 << QByteArray("llo");
+        QTest::newRow("largest count") << 1 << INT_MAX << QByteArray("ello");
+        QTest::newRow("largest offset and count") << INT_MAX << INT_MAX << QByteArray();
     }
     void peekLeavesTheBytes()
     {
@@ -239,8 +281,40 @@ private slots:
         QCOMPARE(b.Count(), 0);
     }
 
+    // A count far beyond what is held takes what is held, without first making
+    // room for the count: the address space is capped so that asking for two
+    // gigabytes fails the test instead of passing slowly.
+    void readStringOfAHugeCount_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("left");
+        QTest::newRow("largest count") << INT_MAX << QByteArray("hello") << 0;
+        QTest::newRow("one less") << INT_MAX - 1 << QByteArray("hello") << 0;
+        QTest::newRow("exactly what is held") << 5 << QByteArray("hello") << 0;
+        QTest::newRow("less than held") << 2 << QByteArray("he") << 3;
+    }
+    void readStringOfAHugeCount()
+    {
+        QFETCH(int, count);
+        QFETCH(QByteArray, text);
+        QFETCH(int, left);
+        TRingBuffer b(16, true);
+        QCOMPARE(b.Put("hello", 5), 5);
+        QByteArray got;
+        {
+            const AddressSpaceCap cap;
+            got = b.ReadString(count);
+        }
+        QCOMPARE(got, text);
+        QCOMPARE(b.Count(), left);
+    }
+
     void failedAllocationLeavesAnInertBuffer()
     {
+#ifdef EG_ASAN
+        QSKIP("AddressSanitizer reserves terabytes of shadow memory, so the address space cannot be capped");
+#endif
         // Cap the address space so that the 2 GB storage cannot be had.
         rlimit old{};
         QCOMPARE(getrlimit(RLIMIT_AS, &old), 0);

@@ -120,8 +120,12 @@ int PortNumberForDevice(const QString &path, quint32 *exclusionClass)
         for (const QChar d : digits)
             if (d < QLatin1Char('0') || d > QLatin1Char('9'))
                 return -1;
-        const int n = c.firstPort + digits.toInt();
-        return n <= c.lastPort ? n : -1;
+        // Digits past the int range are no number at all, not port 0 of the class.
+        bool ok = false;
+        const int k = digits.toInt(&ok);
+        if (!ok || k > c.lastPort - c.firstPort)
+            return -1;
+        return c.firstPort + k;
     }
     return -1;
 }

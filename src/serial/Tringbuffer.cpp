@@ -123,7 +123,8 @@ qint32 TRingBuffer::Peek(char *destination, qint32 offset, qint32 count) const
     const qint32 held = Count();
     if (held < offset)
         return 0;
-    if (held < offset + count)
+    // Compared as held - offset, which cannot overflow, rather than offset + count.
+    if (count > held - offset)
         count = held - offset;
     qint32 copied = 0;
     while (copied < count) {
@@ -165,6 +166,9 @@ QByteArray TRingBuffer::ReadString(qint32 count)
         count = Find(0, 0) + 1;
     if (count <= 0)
         return QByteArray();
+    // Room for what is held, not for what was asked: the largest count would
+    // otherwise overflow and the next largest ask for two gigabytes.
+    count = std::min(count, Count());
     QByteArray temp(count + 1, '\0');
     Read(temp.data(), count);
     // The text ends at the first zero byte, as a C string would.

@@ -1,0 +1,4 @@
+[Channels
+Channel Type=x
+=3
+[]
