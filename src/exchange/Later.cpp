@@ -1,11 +1,9 @@
-// Exchanges that follow the search: the firmware check, the configuration read and
-// write, the measurement, the channel-data upload and the manual reply.
+// Exchanges that follow the search: the firmware check, the measurement and the
+// manual reply.
 //
 // INTERIM: only their start operations are real here (each enters its first state
 // the way every exchange starts). Their working ticks are not built yet: each ends
 // its exchange at once and says so, and the firmware check accepts every sensor.
-// After a search the identified sensor is therefore taken as it is: the state
-// machine goes idle with the sensor controls enabled and the status naming the port.
 #include "app/Mainform.h"
 
 #include "core/Timer.h"
@@ -40,35 +38,6 @@ void TformMain::endInterimExchange(const QString &status)
     EnableSensorControls(true);
 }
 
-void TformMain::StartReadConfig()
-{
-    textSensorHeight->hide();
-    textSerial->hide();
-    EnableSensorControls(false);
-    enterFirstState(psReadConfigPrepare);
-}
-
-// INTERIM: no register dump is requested; the sensor found by the search is reported.
-void TformMain::ReadConfigTick()
-{
-    QString text = QStringLiteral(" EchoGauge found on ") + sensorPortName;
-    if (sensorPassthrough)
-        text += QStringLiteral(" - Passthrough mode, %1").arg(sensorBaud);
-    endInterimExchange(text);
-}
-
-void TformMain::StartWriteConfig()
-{
-    EnableSensorControls(false);
-    enterFirstState(psWriteConfigPrepare);
-}
-
-// INTERIM: nothing is written to the sensor yet.
-void TformMain::WriteConfigTick()
-{
-    endInterimExchange(QStringLiteral(" Writing the sensor set-up is not available yet"));
-}
-
 void TformMain::StartMeasurement(bool)
 {
     EnableSensorControls(false);
@@ -79,18 +48,6 @@ void TformMain::StartMeasurement(bool)
 void TformMain::MeasurementTick()
 {
     endInterimExchange(QStringLiteral(" Measurement is not available yet"));
-}
-
-void TformMain::StartChannelUpload()
-{
-    EnableSensorControls(false);
-    enterFirstState(psChannelPrepare);
-}
-
-// INTERIM: no channel data is sent yet.
-void TformMain::ChannelUploadTick()
-{
-    endInterimExchange(QStringLiteral(" Sending channel data is not available yet"));
 }
 
 // INTERIM: the manual command window's listening period is not built yet.
