@@ -105,6 +105,9 @@ RegisterDump AdjustedRegisterDump(const RegisterDump &dump)
         d.flowExponent = 0;
     if (d.channelType < ctMeasureDistance || d.channelType > ctVNotchWeir)
         d.channelType = ctMeasureDistance;
+    // Firmware that prints its registers signed shows the repeat code 65535 as -1;
+    // the value is a 16-bit register either way.
+    d.lostEcho = quint16(d.lostEcho);
     return d;
 }
 
@@ -140,12 +143,10 @@ void TformMain::ReadConfigTick()
         QByteArray reply(n, '\0');
         rxBuffer->Peek(reply.data(), 0, n);
         RegisterDump dump;
-        qint32 end = 0;
         // A reply that is rejected or stops part-way changes nothing: the engineer's
         // description must never take numbers the application itself refused.
-        if (ParseRegisterDump(reply, &dump, &end) == DumpParse::Complete &&
+        if (ParseRegisterDump(reply, &dump) == DumpParse::Complete &&
             ValidRegisterDump(dump, firmwareVersion)) {
-            rxBuffer->Skip(end);
             applyRegisterDump(AdjustedRegisterDump(dump));
             return;
         }

@@ -51,7 +51,8 @@ DumpParse ParseRegisterDump(const QByteArray &reply, RegisterDump *dump, qint32 
 bool ValidRegisterDump(const RegisterDump &dump, qint16 firmwareVersion);
 
 // The dump as the description takes it: dimensions at most 10 m, an exponent above
-// 10 read as 0, a channel type outside 0..4 read as 0.
+// 10 read as 0, a channel type outside 0..4 read as 0, the lost-echo value as the
+// 16-bit register it is (so that a signed -1 is the repeat code 65535).
 RegisterDump AdjustedRegisterDump(const RegisterDump &dump);
 
 // The label above the sensor: "S/N 01234, V1.13", or only "V1.08" without a serial.
