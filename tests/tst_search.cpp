@@ -276,8 +276,8 @@ private slots:
         }
     }
 
-    // Until the firmware check and the configuration read are built, the sensor is
-    // taken as found: the controls usable, the scheduler idle, the port open.
+    // A found sensor's configuration is read at once: the connection is kept, the
+    // controls usable, the scheduler idle, the port open.
     void foundSensorIsHandedOver_data()
     {
         QTest::addColumn<int>("loggerBaud");
@@ -285,13 +285,14 @@ private slots:
         QTest::addColumn<bool>("passthrough");
         QTest::addColumn<QString>("status");
 
-        QTest::newRow("direct") << 0 << 7u << false << QStringLiteral(" EchoGauge found on COM3");
+        const QString read = QStringLiteral(" Sensor data received from EchoGauge");
+        QTest::newRow("direct") << 0 << 7u << false << read;
         // A logger that stays silent to a bare probe at 9600 would lose its twin, so
         // this row searches the 9600 passthrough candidates alone.
         QTest::newRow("through a logger at 19200")
-            << 19200 << 7u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 19200");
+            << 19200 << 7u << true << read;
         QTest::newRow("through a logger at 115200")
-            << 115200 << 15u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 115200");
+            << 115200 << 15u << true << read;
     }
 
     void foundSensorIsHandedOver()
@@ -327,9 +328,9 @@ private slots:
         rig.form->sensorPort = 3;
         rig.form->sensorBaud = 9600;
         rig.form->menuSearchClick();
-        rig.clock.advance(3000);
+        rig.clock.advance(8000);
         QCOMPARE(rig.openedPorts(), QList<int>{3});
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3"));
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
     }
 
     // "Search for EchoGauge" takes over whatever runs, here a search in the middle of
@@ -366,7 +367,7 @@ private slots:
         ExchangeRig rig(QStringLiteral("search"));
         rig.serial.addSensor(3);
         rig.form->menuSearchClick();
-        rig.clock.advance(3000);
+        rig.clock.advance(8000);
         QCOMPARE(rig.form->portState, qint8(psIdle));
 
         rig.form->StartMeasurement(false);
@@ -375,11 +376,11 @@ private slots:
         rig.messages.clear();
         rig.form->menuSearchClick();
         QVERIFY(!rig.form->menuMeasure->isEnabled());
-        rig.clock.advance(3000);
+        rig.clock.advance(8000);
         for (const auto &m : rig.messages)
             QVERIFY2(!m.second.contains(QLatin1String("easurement")), qPrintable(m.second));
         QVERIFY(!rig.serial.written(3).contains("PDAs"));
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3"));
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
         QCOMPARE(rig.serial.opens.size(), 2);
     }
 };
