@@ -188,6 +188,7 @@ void TformMain::applyRegisterDump(const RegisterDump &d)
     ShowLostEcho();
 
     textSerial->setText(SerialLabelText(d.serial, firmwareVersion));
+    textSerial->adjustSize(); // a six-digit serial must not be cut off
     textSerial->setVisible(true);
 
     // What is shown is now what the sensor holds.
