@@ -235,14 +235,16 @@ private slots:
         QTest::addColumn<int>("dropReplies");
         QTest::addColumn<int>("probes");
         QTest::addColumn<bool>("found");
+        QTest::addColumn<bool>("usable");
 
-        QTest::newRow("whole reply") << "01.13" << 0 << 0 << 1 << true;
-        QTest::newRow("any version characters") << "xy.zw" << 0 << 0 << 1 << true;
-        QTest::newRow("in two pieces, complete within the wait") << "01.13" << 200 << 0 << 1 << true;
-        QTest::newRow("rest arrives only after the wait") << "01.13" << 700 << 0 << 3 << false;
-        QTest::newRow("first reply lost") << "01.13" << 0 << 1 << 2 << true;
-        QTest::newRow("two replies lost") << "01.13" << 0 << 2 << 3 << true;
-        QTest::newRow("three replies lost") << "01.13" << 0 << 3 << 3 << false;
+        QTest::newRow("whole reply") << "01.13" << 0 << 0 << 1 << true << true;
+        // Found, but the firmware check cannot read a version from it and refuses it.
+        QTest::newRow("any version characters") << "xy.zw" << 0 << 0 << 1 << true << false;
+        QTest::newRow("in two pieces, complete within the wait") << "01.13" << 200 << 0 << 1 << true << true;
+        QTest::newRow("rest arrives only after the wait") << "01.13" << 700 << 0 << 3 << false << false;
+        QTest::newRow("first reply lost") << "01.13" << 0 << 1 << 2 << true << true;
+        QTest::newRow("two replies lost") << "01.13" << 0 << 2 << 3 << true << true;
+        QTest::newRow("three replies lost") << "01.13" << 0 << 3 << 3 << false << false;
     }
 
     void identificationReply()
@@ -252,6 +254,7 @@ private slots:
         QFETCH(int, dropReplies);
         QFETCH(int, probes);
         QFETCH(bool, found);
+        QFETCH(bool, usable);
 
         ExchangeRig rig(QStringLiteral("search"));
         SimOptions o;
@@ -269,7 +272,7 @@ private slots:
             QCOMPARE(rig.form->sensorPortName, QStringLiteral("COM3"));
             QCOMPARE(rig.form->sensorBaud, 9600);
             QCOMPARE(rig.form->sensorPassthrough, false);
-            QVERIFY(rig.form->commPort.isOpen());
+            QCOMPARE(rig.form->commPort.isOpen(), usable);
         } else {
             QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge not found!"));
             QCOMPARE(rig.form->sensorPort, qint16(-1));

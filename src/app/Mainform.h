@@ -2,6 +2,7 @@
 
 #include "app/Platform.h"
 #include "app/Widgets.h"
+#include "exchange/Firmware.h"
 #include "serial/Enumcomports.h"
 #include "serial/Tringbuffer.h"
 
@@ -84,6 +85,9 @@ public:
     void pbSensorMouseLeave();
     void LoadSettings();
     void StoreSettings();
+    // Keeps the window's minimum at the designed client area and the minimum outer size.
+    void updateMinimumSize();
+    bool atStartSize = false; // shown at the start size and not resized since
 
     // The single simple-text panel of the status bar.
     void setStatusText(const QString &text);
@@ -116,6 +120,7 @@ public:
     void SearchTick();
     void menuSearchClick();
     bool CheckFirmware();
+    TLoaderResult RunLoader(const QString &path);
     void StartReadConfig();
     void ReadConfigTick();
     void StartWriteConfig();
@@ -130,7 +135,7 @@ public:
     // counted off; true while the request is outstanding (a progress dot is added
     // and the port read), false when the attempt has run out or none was made yet.
     bool beginWorkingTick();
-    void pollAgain(); // the reply is not complete: look again in 100 ms
+    void pollAgain();   // the reply is not complete: look again in 100 ms
     bool nextAttempt(); // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
     // sensor connection's framing and waits timeoutMs for the reply.
@@ -163,6 +168,7 @@ public:
     qint32 readLastCount = 0;  // bytes held at the previous tick of the configuration read
     quint8 writeStep = 0;      // register of the configuration write, 0..3
     qint32 writeLastCount = 0; // bytes held at the previous tick of the configuration write
+    qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
 
     // ---------------------------------------------------------------- sensor set-up
     void ShowLostEcho();
@@ -183,7 +189,15 @@ public:
     double FlowForHead(qint32 head) const; // m³/s, -1.0 when the channel gives no flow
     qint32 channelType() const;            // the selected item of cbChanType
     void cbChanTypeClick();
-    void editChanWidthChange(QObject *sender);
+    void editChanWidthChange(QObject *sender); // every keystroke
+    // A dimension the user has finished entering (Enter, leaving the edit, an arrow).
+    void editChanWidthExit(QObject *sender);
+    // For a constricted weir, a channel narrower than its notch gets a notch of half
+    // its width; the notch track bar then spans the channel.
+    void ApplyNotchWidthRule();
+    // A key typed into a dimension edit: true when it was dealt with here (a comma
+    // taken as the decimal point, a refused key with a beep) and must go no further.
+    bool editChanWidthKeyPress(QLineEdit *edit, QChar key);
     void udChanWidthChangingEx(QObject *sender, bool &allowChange, int newValue, UpDown::Direction direction);
     void tbNotchDataChange();
     void btnChanIncClick();
@@ -337,6 +351,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -362,5 +378,5 @@ extern TformManual *formManual;
 QString FindGuide(const QString &directory);
 
 // Application title and version.
-extern const char *const applicationTitle; // "EchoGauge Setup Application"
+extern const char *const applicationTitle;   // "EchoGauge Setup Application"
 extern const char *const applicationVersion; // "V1.12"

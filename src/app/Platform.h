@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Dialogs.h"
+#include "core/Process.h"
 #include "serial/SerialDriver.h"
 
 #include <QString>
@@ -16,6 +17,7 @@ struct Platform
     SerialDriver *serial = SerialDriver::system();
 #endif
     Dialogs *dialogs = Dialogs::system();
+    Processes *processes = Processes::system(); // the firmware loader
 
     // QSettings scope of the application's settings.
     QString settingsOrganization = QStringLiteral("Brookmere");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QWidget>
 
 #include <functional>
@@ -14,6 +15,11 @@ inline QColor winColor(quint32 value)
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
+// The windows' font: Arial at 13 pixels, whatever the screen's resolution, since the
+// layout is worked out in pixels. Fontconfig gives Liberation Sans, which has Arial's
+// metrics.
+QFont windowFont();
+
 // A filled shape control (rectangle or circle) with a pen and a brush colour, as
 // the sensor picture, the walls and the lamps are drawn.
 class Shape : public QWidget
@@ -21,7 +27,12 @@ class Shape : public QWidget
     Q_OBJECT
 
 public:
-    enum Kind { Rectangle, Circle, RoundRect };
+    enum Kind
+    {
+        Rectangle,
+        Circle,
+        RoundRect
+    };
 
     explicit Shape(Kind kind, QWidget *parent = nullptr);
 
@@ -79,7 +90,12 @@ class UpDown : public QWidget
     Q_OBJECT
 
 public:
-    enum Direction { None, Up, Down };
+    enum Direction
+    {
+        None,
+        Up,
+        Down
+    };
 
     explicit UpDown(QWidget *parent = nullptr);
 

@@ -3,6 +3,8 @@
 #include "exchange/Autodetect.h"
 
 #include "core/Timer.h"
+#include "exchange/Firmware.h"
+#include "exchange/Upgrade.h"
 
 #include <QLabel>
 
@@ -180,4 +182,39 @@ void TformMain::removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBa
             delete c;
         }
     }
+}
+
+// Runs once the sensor has identified itself, with the read position on the first
+// version digit: decides whether the firmware can be used, and upgrades it from the
+// newest update file when it must or can.
+bool TformMain::CheckFirmware()
+{
+    const QByteArray majorText = rxBuffer->ReadString(2);
+    rxBuffer->Skip(1); // the separator
+    const QByteArray minorText = rxBuffer->ReadString(2);
+    const FirmwareDigits digits = ParseFirmwareDigits(majorText, minorText);
+    firmwareVersion = FirmwareVersionNumber(digits);
+
+    const UpdateFile update = FindUpdateFile(platform.dataDir);
+    // The loader cannot reach a sensor behind a logger, nor one on a port that the
+    // calling program opened for us.
+    const bool relayed = sensorPassthrough || commPort.attached;
+    const FirmwareDecision decision =
+        DecideFirmware(FirmwareCheckValue(digits), firmwareVersion, update.version, relayed,
+                       LoaderPresent(platform.dataDir));
+
+    if (!decision.status.isEmpty())
+        setStatusText(decision.status);
+    if (!decision.box.isEmpty())
+        platform.dialogs->message(this, decision.box, decision.icon);
+    if (decision.next != FirmwareDecision::Upgrade)
+        return decision.next == FirmwareDecision::Accept;
+
+    const TLoaderResult result = RunLoader(update.path);
+    const LoaderOutcome outcome = DescribeLoaderResult(result);
+    setStatusText(outcome.status);
+    platform.dialogs->message(this, outcome.box, outcome.icon);
+    if (outcome.accepted)
+        firmwareVersion = update.version;
+    return outcome.accepted;
 }

@@ -1,9 +1,8 @@
-// Exchanges that follow the search: the firmware check, the measurement and the
-// manual reply.
+// Exchanges that follow the search and its firmware check: the measurement.
 //
-// INTERIM: only their start operations are real here (each enters its first state
-// the way every exchange starts). Their working ticks are not built yet: each ends
-// its exchange at once and says so, and the firmware check accepts every sensor.
+// INTERIM: only its start operation is real here (it enters its first state the way
+// every exchange starts). Its working tick is not built yet: it ends its exchange
+// at once and says so.
 #include "app/Mainform.h"
 
 #include "core/Timer.h"
@@ -13,12 +12,6 @@
 namespace {
 constexpr int startIntervalMs = 16;
 } // namespace
-
-// INTERIM: every identified sensor is accepted; the version digits are left unread.
-bool TformMain::CheckFirmware()
-{
-    return true;
-}
 
 // Every exchange starts the same way: its preparation state runs at the next 16 ms tick.
 void TformMain::enterFirstState(qint8 state)
@@ -48,11 +41,4 @@ void TformMain::StartMeasurement(bool)
 void TformMain::MeasurementTick()
 {
     endInterimExchange(QStringLiteral(" Measurement is not available yet"));
-}
-
-// INTERIM: the manual command window's listening period is not built yet.
-void TformMain::ManualReplyTick()
-{
-    timerPortService->stop();
-    portState = psIdle;
 }
