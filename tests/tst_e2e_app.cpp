@@ -1,6 +1,6 @@
 // The built application against echogauge-sim on a real pseudo-terminal, in real
-// time: started offscreen, it searches at start-up and, closed with SIGTERM, stores
-// the connection it found.
+// time: started offscreen, it searches at start-up, reads the sensor's configuration
+// and, closed with SIGTERM, stores the connection it found.
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -21,15 +21,15 @@ private slots:
         QTest::addColumn<int>("passthrough");
         QTest::addColumn<QString>("status");
         QTest::newRow("sensor wired directly")
-            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  EchoGauge found on COM7\n");
+            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  Sensor data received from EchoGauge\n");
         // With the default options the logger refuses the bare probe and the 9600
         // passthrough probe that follows finds the sensor.
         QTest::newRow("through a logger at 9600")
             << QStringLiteral("9600") << 7 << 9600 << 1
-            << QStringLiteral("status:  EchoGauge found on COM7 - Passthrough mode, 9600\n");
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
         QTest::newRow("through a logger at 19200")
             << QStringLiteral("19200") << 7 << 19200 << 1
-            << QStringLiteral("status:  EchoGauge found on COM7 - Passthrough mode, 19200\n");
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
         QTest::newRow("no simulator")
             << QStringLiteral("none") << -1 << 0 << 0 << QStringLiteral("status:  EchoGauge not found!\n");
     }

@@ -279,8 +279,8 @@ private slots:
         }
     }
 
-    // Until the firmware check and the configuration read are built, the sensor is
-    // taken as found: the controls usable, the scheduler idle, the port open.
+    // A found sensor's configuration is read at once: the connection is kept, the
+    // controls usable, the scheduler idle, the port open.
     void foundSensorIsHandedOver_data()
     {
         QTest::addColumn<int>("loggerBaud");
@@ -288,15 +288,15 @@ private slots:
         QTest::addColumn<bool>("passthrough");
         QTest::addColumn<QString>("status");
 
-        QTest::newRow("direct") << 0 << 7u << false << QStringLiteral(" EchoGauge found on COM3");
+        const QString read = QStringLiteral(" Sensor data received from EchoGauge");
+        QTest::newRow("direct") << 0 << 7u << false << read;
         // The logger refuses the bare probe at 9600; having answered, the port keeps
         // its 9600 passthrough twin, which finds the sensor.
-        QTest::newRow("through a logger at 9600")
-            << 9600 << 7u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 9600");
+        QTest::newRow("through a logger at 9600") << 9600 << 7u << true << read;
         QTest::newRow("through a logger at 19200")
-            << 19200 << 7u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 19200");
+            << 19200 << 7u << true << read;
         QTest::newRow("through a logger at 115200")
-            << 115200 << 15u << true << QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 115200");
+            << 115200 << 15u << true << read;
     }
 
     void foundSensorIsHandedOver()
@@ -379,9 +379,9 @@ private slots:
         rig.form->sensorPort = 3;
         rig.form->sensorBaud = 9600;
         rig.form->menuSearchClick();
-        rig.clock.advance(3000);
+        rig.clock.advance(8000);
         QCOMPARE(rig.openedPorts(), QList<int>{3});
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3"));
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
     }
 
     // "Search for EchoGauge" takes over whatever runs, here a search in the middle of
@@ -418,7 +418,7 @@ private slots:
         ExchangeRig rig(QStringLiteral("search"));
         rig.serial.addSensor(3);
         rig.form->menuSearchClick();
-        rig.clock.advance(3000);
+        rig.clock.advance(8000);
         QCOMPARE(rig.form->portState, qint8(psIdle));
 
         rig.form->StartMeasurement(false);
@@ -427,11 +427,11 @@ private slots:
         rig.messages.clear();
         rig.form->menuSearchClick();
         QVERIFY(!rig.form->menuMeasure->isEnabled());
-        rig.clock.advance(3000);
+        rig.clock.advance(8000);
         for (const auto &m : rig.messages)
             QVERIFY2(!m.second.contains(QLatin1String("easurement")), qPrintable(m.second));
         QVERIFY(!rig.serial.written(3).contains("PDAs"));
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3"));
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
         QCOMPARE(rig.serial.opens.size(), 2);
     }
 };

@@ -11,6 +11,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <array>
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -53,6 +55,7 @@ enum PortState : qint8
 };
 
 class TformManual;
+struct RegisterDump;
 
 // The main window. It owns the port, the receive buffer and everything else that
 // outlives one event, and carries the behaviour of every subsystem as its own
@@ -143,6 +146,12 @@ public:
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
     void endInterimExchange(const QString &status);
     void enterFirstState(qint8 state);
+    void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
+    // The register values of the set-up write and the channel upload, from the controls.
+    quint16 SensorHeightWord();
+    quint16 WindowHighWord();
+    quint16 LostEchoWord();          // may correct the typed value and say so
+    QByteArray writeConfigCommand(); // the register write of writeStep
 
     qint8 portState = psIdle;
     qint8 attempt = 0;
@@ -156,6 +165,9 @@ public:
     quint8 channelStep = 0;
     quint32 options = 7;
     qint16 firmwareVersion = 0;
+    qint32 readLastCount = 0;  // bytes held at the previous tick of the configuration read
+    quint8 writeStep = 0;      // register of the configuration write, 0..3
+    qint32 writeLastCount = 0; // bytes held at the previous tick of the configuration write
     qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
 
     // ---------------------------------------------------------------- sensor set-up
@@ -214,6 +226,8 @@ public:
     void pbFlowGraphMouseMove(int x, int y);
     void menuLoadChannelClick();
     void menuSaveChannelClick();
+    void btnSendChannelDataClick();
+    quint16 uploadValue(int step); // the value the upload writes at a step
 
     qint32 notchAngle = 90;
     qint32 crestHeight = 1000;
@@ -223,6 +237,8 @@ public:
     bool channelChanged = false; // the changed mark of btnSendChannelData
     float flowScaleX = 0;        // flow graph: pixels per mm of head
     float flowScaleY = 0;        // flow graph: pixels per m³/s
+    // 32 pairs of head (mm) and flow count, as last prepared for an upload.
+    std::array<quint16, 64> flowTable{};
 
     // ---------------------------------------------------------------- measurement
     qint32 headAxisMax = 0;

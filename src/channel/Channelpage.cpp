@@ -222,7 +222,7 @@ void TformMain::buildChannelPage()
     connect(tbNotchData, &QSlider::valueChanged, this, &TformMain::tbNotchDataChange);
     connect(btnChanInc, &QPushButton::clicked, this, &TformMain::btnChanIncClick);
     connect(btnChanDec, &QPushButton::clicked, this, &TformMain::btnChanDecClick);
-    connect(btnSendChannelData, &QPushButton::clicked, this, &TformMain::StartChannelUpload);
+    connect(btnSendChannelData, &QPushButton::clicked, this, &TformMain::btnSendChannelDataClick);
 
     pbChannel->onPaint = [this](PaintBox *box, QPainter &canvas) { pbChannelPaint(box, canvas); };
     pbSensor->onPaint = [this](PaintBox *box, QPainter &canvas) { pbChannelPaint(box, canvas); };

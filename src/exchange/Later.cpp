@@ -1,11 +1,8 @@
-// Exchanges that follow the search and its firmware check: the configuration read
-// and write, the measurement and the channel-data upload.
+// Exchanges that follow the search and its firmware check: the measurement.
 //
-// INTERIM: only their start operations are real here (each enters its first state
-// the way every exchange starts). Their working ticks are not built yet: each ends
-// its exchange at once and says so.
-// After a search the accepted sensor is therefore taken as it is: the state
-// machine goes idle with the sensor controls enabled and the status naming the port.
+// INTERIM: only its start operation is real here (it enters its first state the way
+// every exchange starts). Its working tick is not built yet: it ends its exchange
+// at once and says so.
 #include "app/Mainform.h"
 
 #include "core/Timer.h"
@@ -34,35 +31,6 @@ void TformMain::endInterimExchange(const QString &status)
     EnableSensorControls(true);
 }
 
-void TformMain::StartReadConfig()
-{
-    textSensorHeight->hide();
-    textSerial->hide();
-    EnableSensorControls(false);
-    enterFirstState(psReadConfigPrepare);
-}
-
-// INTERIM: no register dump is requested; the sensor found by the search is reported.
-void TformMain::ReadConfigTick()
-{
-    QString text = QStringLiteral(" EchoGauge found on ") + sensorPortName;
-    if (sensorPassthrough)
-        text += QStringLiteral(" - Passthrough mode, %1").arg(sensorBaud);
-    endInterimExchange(text);
-}
-
-void TformMain::StartWriteConfig()
-{
-    EnableSensorControls(false);
-    enterFirstState(psWriteConfigPrepare);
-}
-
-// INTERIM: nothing is written to the sensor yet.
-void TformMain::WriteConfigTick()
-{
-    endInterimExchange(QStringLiteral(" Writing the sensor set-up is not available yet"));
-}
-
 void TformMain::StartMeasurement(bool)
 {
     EnableSensorControls(false);
@@ -73,16 +41,4 @@ void TformMain::StartMeasurement(bool)
 void TformMain::MeasurementTick()
 {
     endInterimExchange(QStringLiteral(" Measurement is not available yet"));
-}
-
-void TformMain::StartChannelUpload()
-{
-    EnableSensorControls(false);
-    enterFirstState(psChannelPrepare);
-}
-
-// INTERIM: no channel data is sent yet.
-void TformMain::ChannelUploadTick()
-{
-    endInterimExchange(QStringLiteral(" Sending channel data is not available yet"));
 }

@@ -1,0 +1,40 @@
+// The register-dump parser on any bytes: it must not crash, and a reply it accepts
+// must hold the ten register markers in order, each value read from its field.
+#include "exchange/Readconfig.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
+    RegisterDump dump;
+    qint32 end = -1;
+    if (ParseRegisterDump(reply, &dump, &end) != DumpParse::Complete)
+        return 0;
+
+    if (!reply.contains(dumpMarker))
+        abort();
+    const qint32 values[] = {dump.sensorType,   dump.range,       dump.serial,     dump.height,
+                             dump.lostEcho,     dump.channelType, dump.notchWidth, dump.crestHeight,
+                             dump.channelWidth, dump.flowExponent};
+    static const int registers[] = {8, 9, 19, 23, 24, 128, 129, 130, 131, 132};
+    qsizetype pos = 0;
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray marker = "(R" + QByteArray::number(registers[i]) + "): ";
+        const qsizetype at = reply.indexOf(marker, pos);
+        if (at < 0)
+            abort();
+        pos = at + marker.size();
+        // A six-character field holds at most six digits.
+        if (values[i] < -99999 || values[i] > 999999)
+            abort();
+        const QByteArray field = reply.mid(pos, dumpValueField).trimmed();
+        if (values[i] != 0 && !field.contains(QByteArray::number(qAbs(values[i]))))
+            abort();
+        pos += dumpValueField;
+    }
+    if (end != qint32(qMin<qsizetype>(pos, reply.size())))
+        abort();
+    return 0;
+}

@@ -1,0 +1,89 @@
+// Putting the channel description into the sensor: the head-to-flow table, three
+// set-up registers and the description, one acknowledged register write per step.
+#include "app/Mainform.h"
+
+#include "channel/Flowtable.h"
+#include "core/Timer.h"
+
+#include <QComboBox>
+
+namespace {
+constexpr qint32 uploadTimeoutDirect = 250;
+constexpr qint32 uploadTimeoutPassthrough = 2000;
+} // namespace
+
+void TformMain::btnSendChannelDataClick()
+{
+    StartChannelUpload();
+    // The measurement history is cleared here as its "Clear" button does, since
+    // readings taken with the old table would no longer compare. The history graph
+    // is not built on this branch yet; its clearing goes here when it lands.
+}
+
+void TformMain::StartChannelUpload()
+{
+    const qint32 type = channelType();
+    if (HasFlowTable(type)) {
+        const FlowTable table =
+            BuildFlowTable(type, ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth});
+        flowTable = table.words;
+        flowExponent = table.exponent;
+    }
+    EnableSensorControls(false);
+    enterFirstState(psChannelPrepare);
+}
+
+quint16 TformMain::uploadValue(int step)
+{
+    if (step >= 0 && step < uploadFirstSettingsStep)
+        return flowTable[size_t(step)];
+    switch (UploadRegister(step)) {
+    case 1:
+        return WindowHighWord();
+    case 23:
+        return SensorHeightWord();
+    case 24:
+        return LostEchoWord();
+    case 128:
+        return quint16(channelType());
+    case 129:
+        return quint16(channelType() == ctVNotchWeir ? notchAngle : notchWidth);
+    case 130:
+        return quint16(crestHeight);
+    case 131:
+        return quint16(channelWidth);
+    default:
+        return quint16(flowExponent);
+    }
+}
+
+void TformMain::ChannelUploadTick()
+{
+    if (beginWorkingTick()) {
+        bool complete = false;
+        if (rxBuffer->Match(QByteArrayLiteral("OK\r"), '\0', &complete) >= 0 && complete) {
+            // An acknowledged step is never written again, and its "OK" is used up so
+            // that it cannot stand for the next step's acknowledgement.
+            rxBuffer->Clear();
+            ++channelStep;
+            if (channelStep >= uploadSteps) {
+                finishExchange(QStringLiteral(" Channel data successfully written"), true);
+                markChannelChanged(false);
+                return;
+            }
+            attempt = 0;
+            timeLeft = 0;
+        }
+        pollAgain();
+        return;
+    }
+
+    if (!nextAttempt()) {
+        finishExchange(QStringLiteral(" Channel Data Not Written!"), true);
+        return;
+    }
+    const int step = channelStep;
+    const QByteArray command = RegisterWriteCommand(UploadRegister(step), uploadValue(step));
+    sendAttempt(QStringLiteral(" Writing channel data %1 of %2").arg(step).arg(uploadSteps - 1), command,
+                sensorPassthrough, sensorPassthrough ? uploadTimeoutPassthrough : uploadTimeoutDirect);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "channel/Flow.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <array>
+
+// The head-to-flow table the sensor interpolates in to report flow by itself:
+// 32 points from no head to 5 m, interleaved head (mm) and flow (counts), with the
+// decimal scale chosen so that the flow at 5 m fits the sensor's 16-bit counts.
+struct FlowTable
+{
+    std::array<quint16, 64> words{};
+    qint32 exponent = 4; // one count is 10^-(exponent + 1) m³/s
+};
+
+inline constexpr int flowTablePoints = 32;
+inline constexpr qint32 flowTableTopHead = 5000; // mm
+
+// Only the weirs have a flow table; the distance and depth types keep the old one.
+bool HasFlowTable(qint32 type);
+
+// The table and scale for a channel description. A description without flow (a
+// width or crest height of 0 or less) gives the exponent 4 and every count 65535.
+FlowTable BuildFlowTable(qint32 type, const ChannelDimensions &dims);
+
+// The text of one register write: "...ATR<register>=<value>" and a carriage return,
+// the value as the unsigned decimal of its 16 bits.
+QByteArray RegisterWriteCommand(int reg, quint16 value);
+
+// The upload walks steps 0..71: the table into registers 64..127, then Window High,
+// the sensor height, the lost-echo value and the channel description (registers 1,
+// 23, 24 and 128..132). The register a step writes:
+int UploadRegister(int step);
+inline constexpr int uploadFirstSettingsStep = 64;
+inline constexpr int uploadSteps = 72;

@@ -1,0 +1,128 @@
+// The configuration exchanges in real time against echogauge-sim on a pseudo-terminal,
+// directly and through the simulated logger: the search hands over to the
+// configuration read, a changed height is written and read back, and a V-notch
+// channel is uploaded until the simulator's registers hold the table.
+#include "app/Mainform.h"
+#include "app/Platform.h"
+#include "channel/Flowtable.h"
+#include "core/Clock.h"
+#include "core/Dialogs.h"
+#include "core/Timer.h"
+#include "serial/Enumcomports.h"
+#include "serial/SerialDriver.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TestE2eConfig : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        qputenv("ECHOGAUGE_PORTS_DIR", QFile::encodeName(dir.path()));
+    }
+
+    void readWriteAndUpload_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("loggerBaud");
+        QTest::newRow("sensor wired directly") << 61 << 0;
+        QTest::newRow("through a logger at 19200") << 62 << 19200;
+    }
+
+    void readWriteAndUpload()
+    {
+        QFETCH(int, port);
+        QFETCH(int, loggerBaud);
+
+        const QString registersFile = dir.filePath(QStringLiteral("registers-%1.txt").arg(port));
+        QStringList args{"--port",          QStringLiteral("COM%1").arg(port),
+                         "--register",      "23=2750",
+                         "--register",      "19=4711",
+                         "--registers-out", registersFile};
+        if (loggerBaud)
+            args << "--logger" << QString::number(loggerBaud);
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(QStringLiteral(EG_SIM_PROGRAM), args);
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("COM%1").arg(port))), 5000);
+
+        RecordingDialogs dialogs;
+        Platform p;
+        p.dialogs = &dialogs;
+        p.settingsOrganization =
+            QStringLiteral("EchoGaugeTest-e2econfig-%1").arg(QCoreApplication::applicationPid());
+        auto form = std::make_unique<TformMain>(p);
+        form->timerSlowTx->setInterval(10); // the quickest pace the Options dialog offers
+        form->firmwareVersion = 113;
+        // Only the simulator's candidate is searched, so the machine's own ports play no part.
+        form->options = loggerBaud ? 4u : 1u;
+        form->StartSearch({qint16(port), QStringLiteral("COM%1").arg(port), loggerBaud ? loggerBaud : 9600,
+                           loggerBaud != 0});
+
+        const QString received = QStringLiteral(" Sensor data received from EchoGauge");
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), received, 30000);
+        QCOMPARE(form->sensorPassthrough, loggerBaud != 0);
+        QCOMPARE(form->trackSensorHeight->maximum(), 10000);
+        QCOMPARE(form->textSensorHeight->text(), QStringLiteral("2.750m"));
+        QCOMPARE(form->cbChanType->currentIndex(), 1);
+        QCOMPARE(form->textSerial->text(), QStringLiteral("S/N 04711, V1.13"));
+
+        // A changed height is written and read back.
+        form->trackSensorHeight->setValue(10000 - 3210);
+        form->btnSetHeight->click();
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), QStringLiteral(" Sensor data successfully written"),
+                                  30000);
+        form->trackSensorHeight->setValue(0);
+        form->StartReadConfig();
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), received, 30000);
+        QCOMPARE(form->textSensorHeight->text(), QStringLiteral("3.210m"));
+
+        // A V-notch channel goes into the sensor.
+        form->cbChanType->setCurrentIndex(ctVNotchWeir);
+        form->notchAngle = 90;
+        form->btnSendChannelDataClick();
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), QStringLiteral(" Channel data successfully written"),
+                                  180000);
+        ClosePort(&form->commPort);
+        form.reset();
+        sim.terminate(); // it writes its registers on the way out
+        QVERIFY(sim.waitForFinished(5000));
+
+        QFile f(registersFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QMap<int, int> held;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const int eq = int(line.indexOf('='));
+            if (line.startsWith('R') && eq > 1)
+                held[line.mid(1, eq - 1).toInt()] = line.mid(eq + 1).toInt();
+        }
+        const FlowTable table = BuildFlowTable(ctVNotchWeir, ChannelDimensions{90, 1000, 1000, 500});
+        for (int k = 0; k < 64; ++k)
+            QCOMPARE(held.value(64 + k), int(table.words[size_t(k)]));
+        QCOMPARE(held.value(23), 3210 + 32768);
+        QCOMPARE(held.value(128), 4);
+        QCOMPARE(held.value(129), 90);
+        QCOMPARE(held.value(132), 1);
+    }
+};
+
+QTEST_MAIN(TestE2eConfig)
+#include "tst_e2e_config.moc"
