@@ -2,6 +2,8 @@
 
 #include "app/Platform.h"
 #include "app/Widgets.h"
+#include "measure/Soundwave.h"
+#include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
 #include "serial/Tringbuffer.h"
 
@@ -24,6 +26,8 @@ class QSlider;
 class QStatusBar;
 class QTabWidget;
 class Timer;
+struct MeasurementReply;
+class SoundWaveOverlay;
 
 // One search candidate: a port at a line speed, direct or through a data logger.
 struct _TAutoDetectArrayEntry
@@ -127,7 +131,7 @@ public:
     // counted off; true while the request is outstanding (a progress dot is added
     // and the port read), false when the attempt has run out or none was made yet.
     bool beginWorkingTick();
-    void pollAgain(); // the reply is not complete: look again in 100 ms
+    void pollAgain();   // the reply is not complete: look again in 100 ms
     bool nextAttempt(); // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
     // sensor connection's framing and waits timeoutMs for the reply.
@@ -211,8 +215,42 @@ public:
     float flowScaleY = 0;        // flow graph: pixels per m³/s
 
     // ---------------------------------------------------------------- measurement
+    void menuMeasureClick();
+    void completeMeasurement(const MeasurementReply &reply);
+    void AddHistoryEntry(qint32 value, float flow, float headFlow, qint8 validSamples, qint8 samples,
+                         qint8 gain);
+    void LayoutHistoryGraph();
+    void scrollGraphAreaResize();
+    void cbHeadClick();
+    void cbFlowClick();
+    void btnClearGraphClick();
+    void clearHistory(); // empties the history graph as "Clear" does
+    HistoryScales historyScales() const;
+    qint64 historyContentWidth() const;
+    void paintHistory(QPainter &painter, const QRect &exposed);
+    QString historyHintAt(const QPoint &at) const; // the hint of the bar under a graph-area point
+    void StartSoundWaves();
+    void StopSoundWaves();
+    void timerSonarTimer();
+    void StepSoundWave(TSoundWave &wave);
+    void EraseSoundWave(TSoundWave &wave);
+    void buildMeasurement();
+    void buildHistoryGraph();
+    void buildSoundWaves();
+
+    THistory *historyEntries = nullptr;
     qint32 headAxisMax = 0;
     qint32 flowAxisMax = 0;
+    float headScale = 0;
+    float flowScale = 0;
+    qint32 barBaseline = 0;
+    qint32 gainRowTop = 0;
+    qint32 samplesRowTop = 0;
+    int historyLayouts = 0; // full layouts run so far
+    bool historyLayoutRunning = false;
+    TSoundWave soundWaves[soundWaveCount];
+    QImage sonarBackdrop; // what the window shows where the sensor drawing stands
+    SoundWaveOverlay *sonarOverlay = nullptr;
 
     // ---------------------------------------------------------------- timers
     Timer *timerPortService;
@@ -274,11 +312,30 @@ public:
     QLabel *textResultHeight;
     QLabel *textResultSamples;
     QLabel *textResultGain;
+    QLabel *labelLast;
+    QLabel *Label4;
+    QLabel *Label6;
     QGroupBox *groupHistory;
     QScrollArea *scrollGraphArea;
     QCheckBox *cbHead;
     QCheckBox *cbFlow;
     QPushButton *btnClearGraph;
+    QLabel *labelHead;
+    QLabel *labelMaxHead;
+    QLabel *label1Head;
+    QLabel *label2Head;
+    QLabel *label3Head;
+    QLabel *labelZeroHead;
+    QLabel *labelValidHead;
+    QLabel *labelGainHead;
+    QLabel *labelFlow;
+    QLabel *labelMaxFlow;
+    QLabel *label1Flow;
+    QLabel *label2Flow;
+    QLabel *label3Flow;
+    QLabel *labelZeroFlow;
+    QLabel *labelValidFlow;
+    QLabel *labelGainFlow;
     QPushButton *btnSetHeight;
     QCheckBox *cbSetMaxHeight;
     QLabel *labelTarvelCal;
@@ -346,5 +403,5 @@ extern TformManual *formManual;
 QString FindGuide(const QString &directory);
 
 // Application title and version.
-extern const char *const applicationTitle; // "EchoGauge Setup Application"
+extern const char *const applicationTitle;   // "EchoGauge Setup Application"
 extern const char *const applicationVersion; // "V1.12"

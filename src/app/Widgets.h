@@ -21,7 +21,12 @@ class Shape : public QWidget
     Q_OBJECT
 
 public:
-    enum Kind { Rectangle, Circle, RoundRect };
+    enum Kind
+    {
+        Rectangle,
+        Circle,
+        RoundRect
+    };
 
     explicit Shape(Kind kind, QWidget *parent = nullptr);
 
@@ -79,7 +84,12 @@ class UpDown : public QWidget
     Q_OBJECT
 
 public:
-    enum Direction { None, Up, Down };
+    enum Direction
+    {
+        None,
+        Up,
+        Down
+    };
 
     explicit UpDown(QWidget *parent = nullptr);
 

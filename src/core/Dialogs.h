@@ -10,7 +10,12 @@ class QWidget;
 class Dialogs
 {
 public:
-    enum class Icon { Information, Warning, Error };
+    enum class Icon
+    {
+        Information,
+        Warning,
+        Error
+    };
 
     virtual ~Dialogs() = default;
 

@@ -69,18 +69,6 @@ void TformMain::WriteConfigTick()
     endInterimExchange(QStringLiteral(" Writing the sensor set-up is not available yet"));
 }
 
-void TformMain::StartMeasurement(bool)
-{
-    EnableSensorControls(false);
-    enterFirstState(psMeasurePrepare);
-}
-
-// INTERIM: no measurement is requested yet.
-void TformMain::MeasurementTick()
-{
-    endInterimExchange(QStringLiteral(" Measurement is not available yet"));
-}
-
 void TformMain::StartChannelUpload()
 {
     EnableSensorControls(false);
