@@ -108,12 +108,20 @@ void TformMain::StartSoundWaves()
         InitSoundWave(soundWaves[i], originX, soundWaveSlopes[i], soundWaveStepsPerTick);
 
     // What the window shows where the drawing stands, the walls lying over it included.
+    // Painting the drawing places it by the sensor height; it is placed first, so that
+    // the read-back cannot move it.
+    UpdateSensorHeightDisplay();
     sonarOverlay->setGeometry(pbSensor->rect());
     sonarOverlay->hideLines = true;
-    sonarBackdrop = tabSensor->grab(pbSensor->geometry()).toImage();
+    // Read with a margin: a control that only reaches into the drawing's edge is left
+    // out of a read-back confined to the drawing itself.
+    const QRect box = pbSensor->geometry();
+    const int margin = 8;
+    const QImage around = tabSensor->grab(box.adjusted(-margin, -margin, margin, margin)).toImage();
+    const qreal ratio = around.devicePixelRatio();
+    sonarBackdrop = around.copy(QRect(QPoint(int(margin * ratio), int(margin * ratio)), box.size() * ratio))
+                        .scaled(box.size());
     sonarOverlay->hideLines = false;
-    if (sonarBackdrop.size() != pbSensor->size()) // a device pixel ratio other than 1
-        sonarBackdrop = sonarBackdrop.scaled(pbSensor->size());
     sonarOverlay->raise();
     sonarOverlay->show();
     sonarOverlay->update();
