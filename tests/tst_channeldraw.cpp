@@ -110,6 +110,37 @@ private slots:
         QVERIFY(isWhite(i, 20, 140)); // beside the notch, below the water
     }
 
+    // Angles a description file may hold although no track bar offers them: the
+    // notch edges run out toward infinity, yet every coordinate stays a number that
+    // the next sum cannot overflow, and the notch stays symmetric about its vertex.
+    void vnotchFarOutAngles_data()
+    {
+        QTest::addColumn<qint32>("angle");
+        for (qint32 angle : {180, -180, 179, 181, 360, 540, -540})
+            QTest::newRow(qPrintable(QString::number(angle))) << angle;
+    }
+    void vnotchFarOutAngles()
+    {
+        QFETCH(qint32, angle);
+        const VNotchGeometry g = vnotchGeometry(W, H, angle);
+        const qint64 bound = 1 << 24;
+        for (qint64 v : {qint64(g.SL.x()), qint64(g.SR.x()), qint64(g.ew), qint64(g.y)})
+            QVERIFY2(v > -bound && v < bound, qPrintable(QString::number(v)));
+        QCOMPARE(qint64(g.SL.x()) - g.V.x(), qint64(g.V.x()) - g.SR.x());
+        QCOMPARE(g.V, QPoint(72, 147));
+        // The arc, its arrowheads and the angle text are drawn as well.
+        const QImage i = render([angle](QPainter &p) { DrawVNotchPicture(p, W, H, angle, true); });
+        QVERIFY(isBlack(i, 72, 147));
+    }
+
+    // At 180 degrees the notch is a flat crest through the vertex, on both sides.
+    void vnotchOfHalfACircleIsFlat()
+    {
+        const QImage i = render([](QPainter &p) { DrawVNotchPicture(p, W, H, 180, false); });
+        for (int x : {5, 40, 105, 140})
+            QVERIFY2(isBlack(i, x, 147), qPrintable(QString::number(x)));
+        QVERIFY(isWhite(i, 140, 60));
+    }
     void arrowHeadPointingUp()
     {
         QPoint pts[3] = {QPoint(-10, 5), QPoint(-10, -5), QPoint(0, 0)};

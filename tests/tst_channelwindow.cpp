@@ -73,6 +73,8 @@ private slots:
         w.notchWidth = 900;
         w.markChannelChanged(false);
         w.editChanWidth->setText(QStringLiteral("0.8"));
+        QCOMPARE(w.notchWidth, 900); // not while the width may still be typed
+        emit w.editChanWidth->editingFinished();
         QCOMPARE(w.notchWidth, 400);
         QCOMPARE(w.tbNotchData->maximum(), 800);
         QCOMPARE(w.tbNotchData->value(), 400);

@@ -9,8 +9,6 @@
 
 #include <unistd.h>
 
-#include <unistd.h>
-
 // The weir equations fill the sensor's flow table: a wrong digit here is a wrong
 // flow reported in the field.
 class TestFlow : public QObject
@@ -153,6 +151,15 @@ private slots:
         QTest::newRow("other section")
             << QByteArray("[Other]\r\nCrest Height=7\r\n[Channels]\r\n Crest Height = 800 \r\n") << 0 << 90
             << 800 << 2 << 1;
+        // Notepad and friends start a UTF-8 file with a byte-order mark.
+        QTest::newRow("byte-order mark")
+            << QByteArray("\xEF\xBB\xBF[Channels]\r\nChannel Type=3\r\nNotch Width=1200\r\n") << 3 << 90 << 1
+            << 2 << 1200;
+        QTest::newRow("byte-order mark, LF ends")
+            << QByteArray("\xEF\xBB\xBF[Channels]\nCrest Height=650\n") << 0 << 90 << 650 << 2 << 1;
+        QTest::newRow("exactly a megabyte")
+            << (QByteArray("[Channels]\r\nCrest Height=700\r\n") + QByteArray(1024 * 1024 - 30, ' ')) << 0
+            << 90 << 700 << 2 << 1;
     }
 
     void readDefaultsAndTypeRange()

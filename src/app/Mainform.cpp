@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/Manualentry.h"
 #include "core/Timer.h"
 
 #include <QAction>
@@ -52,8 +53,9 @@ TformMain::TformMain(const Platform &platform, QWidget *parent)
     connect(timerPortService, &Timer::timeout, this, &TformMain::timerPortServiceTimer);
     connect(timerSlowTx, &Timer::timeout, this, &TformMain::timerSlowTxTimer);
 
+    setFont(windowFont());
     buildForm();
-    setMinimumSize(550, 540);
+    updateMinimumSize();
 
     try {
         rxBuffer = new TRingBuffer(32768, true);
@@ -221,6 +223,20 @@ void TformMain::showEvent(QShowEvent *event)
         shown = true;
         FormShow();
     }
+    updateMinimumSize();
+}
+
+void TformMain::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    updateMinimumSize();
+}
+
+void TformMain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (size() != minimumSize())
+        atStartSize = false;
 }
 
 void TformMain::closeEvent(QCloseEvent *event)
@@ -254,7 +270,9 @@ bool TformMain::eventFilter(QObject *watched, QEvent *event)
 void TformMain::FormShow()
 {
     sensorPort = -1;
+    updateMinimumSize();
     resize(minimumSize());
+    atStartSize = true;
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
         move(area.x() + area.width() / 2 - width() / 2, area.y() + area.height() / 2 - height() / 2);
@@ -317,8 +335,10 @@ QString FindGuide(const QString &directory)
 
 void TformMain::FormClose()
 {
-    // The manual command window, once it exists, is closed here first so that it
-    // stores its own settings; until then there is none to close.
+    // The manual command window goes first: it stores its own settings and its
+    // "always show" choice, which the main window's settings then carry.
+    if (formManual)
+        formManual->close();
     StoreSettings();
 }
 
@@ -360,18 +380,6 @@ void TformMain::menuShowGuideClick()
     setStatusText(QLatin1Char(' ') + problem);
     platform.dialogs->message(this, problem, Dialogs::Icon::Error);
     menuShowGuide->setVisible(false);
-}
-
-void TformMain::menuManualEntryClick()
-{
-    // The manual command window comes with the engineering tools; until then the
-    // item opens nothing.
-}
-
-void TformMain::menuAboutClick()
-{
-    platform.dialogs->message(this, QStringLiteral("%1\n%2").arg(applicationTitle, applicationVersion),
-                              Dialogs::Icon::Information, QStringLiteral("About EchoGauge Setup"));
 }
 
 void TformMain::pbSensorMouseEnter()

@@ -85,6 +85,9 @@ public:
     void pbSensorMouseLeave();
     void LoadSettings();
     void StoreSettings();
+    // Keeps the window's minimum at the designed client area and the minimum outer size.
+    void updateMinimumSize();
+    bool atStartSize = false; // shown at the start size and not resized since
 
     // The single simple-text panel of the status bar.
     void setStatusText(const QString &text);
@@ -175,7 +178,15 @@ public:
     double FlowForHead(qint32 head) const; // m³/s, -1.0 when the channel gives no flow
     qint32 channelType() const;            // the selected item of cbChanType
     void cbChanTypeClick();
-    void editChanWidthChange(QObject *sender);
+    void editChanWidthChange(QObject *sender); // every keystroke
+    // A dimension the user has finished entering (Enter, leaving the edit, an arrow).
+    void editChanWidthExit(QObject *sender);
+    // For a constricted weir, a channel narrower than its notch gets a notch of half
+    // its width; the notch track bar then spans the channel.
+    void ApplyNotchWidthRule();
+    // A key typed into a dimension edit: true when it was dealt with here (a comma
+    // taken as the decimal point, a refused key with a beep) and must go no further.
+    bool editChanWidthKeyPress(QLineEdit *edit, QChar key);
     void udChanWidthChangingEx(QObject *sender, bool &allowChange, int newValue, UpDown::Direction direction);
     void tbNotchDataChange();
     void btnChanIncClick();
@@ -378,6 +389,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

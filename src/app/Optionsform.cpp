@@ -11,19 +11,21 @@
 TformOptions::TformOptions(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Options"));
+    setFont(windowFont());
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(387, 153);
 
+    // The labels take the width of their text in Arial 13 px; the values sit after them.
     GroupBox1 = new QGroupBox(QStringLiteral("  Tx Timing  "), this);
     GroupBox1->setGeometry(8, 8, 371, 49);
     Label1 = new QLabel(QStringLiteral("Set Delay Between Command Characters to (ms) :"), GroupBox1);
-    Label1->setGeometry(10, 22, 280, 16);
+    Label1->setGeometry(8, 22, 294, 16);
     editDelay = new QLineEdit(QStringLiteral("10"), GroupBox1);
     editDelay->setReadOnly(true);
-    editDelay->setGeometry(296, 18, 45, 21);
+    editDelay->setGeometry(304, 18, 45, 21);
     spinDelay = new UpDown(GroupBox1);
-    spinDelay->setGeometry(341, 18, 16, 21);
+    spinDelay->setGeometry(349, 18, 16, 21);
     spinDelay->setRange(10, 2000);
     spinDelay->setIncrement(10);
     spinDelay->setPosition(10);
@@ -31,12 +33,12 @@ TformOptions::TformOptions(QWidget *parent) : QDialog(parent)
     GroupBox2 = new QGroupBox(QStringLiteral("  Maximum Height"), this);
     GroupBox2->setGeometry(8, 62, 371, 49);
     Label2 = new QLabel(QStringLiteral("Set Maximum Height to Sensor Height Plus (%) :"), GroupBox2);
-    Label2->setGeometry(10, 22, 280, 16);
+    Label2->setGeometry(8, 22, 294, 16);
     editHeadroom = new QLineEdit(QStringLiteral("10"), GroupBox2);
     editHeadroom->setReadOnly(true);
-    editHeadroom->setGeometry(296, 18, 45, 21);
+    editHeadroom->setGeometry(304, 18, 45, 21);
     spinHeadroom = new UpDown(GroupBox2);
-    spinHeadroom->setGeometry(341, 18, 16, 21);
+    spinHeadroom->setGeometry(349, 18, 16, 21);
     spinHeadroom->setRange(1, 100);
     spinHeadroom->setIncrement(1);
     spinHeadroom->setPosition(10);

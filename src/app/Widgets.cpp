@@ -9,6 +9,13 @@
 
 #include <algorithm>
 
+QFont windowFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(13);
+    return font;
+}
+
 Shape::Shape(Kind kind, QWidget *parent) : QWidget(parent), shapeKind(kind)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);

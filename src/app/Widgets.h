@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QWidget>
 
 #include <functional>
@@ -13,6 +14,11 @@ inline QColor winColor(quint32 value)
 {
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
+
+// The windows' font: Arial at 13 pixels, whatever the screen's resolution, since the
+// layout is worked out in pixels. Fontconfig gives Liberation Sans, which has Arial's
+// metrics.
+QFont windowFont();
 
 // A filled shape control (rectangle or circle) with a pen and a brush colour, as
 // the sensor picture, the walls and the lamps are drawn.

@@ -65,7 +65,10 @@ int main(int argc, char *argv[])
     commandLine = args.join(QLatin1Char(' '));
 
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QString::fromLatin1(applicationTitle));
+    // The title is the application's name, not its display name: the window system
+    // would append a display name to every window's caption.
+    QApplication::setApplicationName(QString::fromLatin1(applicationTitle));
+    QApplication::setFont(windowFont());
     QApplication::setStyle(new PromptHintStyle);
     try {
         TformMain window;

@@ -103,13 +103,28 @@ void TformMain::editChanWidthChange(QObject *sender)
         return;
     *field = MillimetresFromText(static_cast<QLineEdit *>(sender)->text());
     pbFlowGraph->update();
-    // A channel narrowed below its notch keeps a notch, half the new width.
-    if (sender == editChanWidth && channelType() == ctConstrictedWeir && channelWidth > 0.001) {
-        if (channelWidth < notchWidth)
-            notchWidth = channelWidth / 2;
-        SetupNotchWidthTrackBar();
-    }
+    // The notch is judged against the channel width only once the width is finished
+    // (editChanWidthExit): typing 1.8 passes through 1, which must not cost the notch.
     markChannelChanged(true);
+}
+
+void TformMain::editChanWidthExit(QObject *sender)
+{
+    if (sender == editChanWidth)
+        ApplyNotchWidthRule();
+}
+
+void TformMain::ApplyNotchWidthRule()
+{
+    if (channelType() != ctConstrictedWeir || channelWidth < 1)
+        return;
+    // A channel narrowed below its notch keeps a notch, half the new width.
+    if (channelWidth < notchWidth) {
+        notchWidth = channelWidth / 2;
+        pbChannel->update();
+        markChannelChanged(true);
+    }
+    SetupNotchWidthTrackBar();
 }
 
 void TformMain::udChanWidthChangingEx(QObject *sender, bool &, int, UpDown::Direction direction)
@@ -134,6 +149,8 @@ void TformMain::udChanWidthChangingEx(QObject *sender, bool &, int, UpDown::Dire
     else
         *field = qint32(std::max<qint64>(qint64(*field) - 50, 50));
     setChannelEditText(edit, MetresText(*field));
+    // A step of the arrows is a finished entry.
+    editChanWidthExit(edit);
 }
 
 void TformMain::tbNotchDataChange()
@@ -394,6 +411,9 @@ void TformMain::menuLoadChannelClick()
         const QSignalBlocker quiet(cbChanType);
         cbChanType->setCurrentIndex(content.type);
     }
+    // The file's type and dimensions together, not the type shown before, decide
+    // whether its notch fits its channel.
+    ApplyNotchWidthRule();
     cbChanTypeClick();
 }
 

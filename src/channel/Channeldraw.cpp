@@ -6,11 +6,22 @@
 #include <QPainter>
 #include <QPolygon>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 const double pi = 3.14159265358979323846;
+
+// A notch angle near 180 degrees puts the notch edges and the angle's arc practically
+// at infinity. Coordinates are held within a bound far outside any paint box and far
+// from the integer limits, so that sums of two of them cannot overflow either.
+const double coordinateLimit = 1 << 20;
+
+int pixel(double value)
+{
+    return TruncToInt(std::clamp(value, -coordinateLimit, coordinateLimit));
+}
 
 QPen platePen()
 {
@@ -169,14 +180,14 @@ VNotchGeometry vnotchGeometry(int W, int H, qint32 notchAngle)
     g.V = QPoint(W / 2, int(unsigned(3 * H) / 4));
     g.s = int(unsigned(H) / 5);
     const int d = g.V.y() - g.s;
-    const int e0 = TruncToInt(d * g.t);
+    const int e0 = pixel(d * g.t);
     g.SL = QPoint(g.V.x() - e0, g.s);
     g.SR = QPoint(g.V.x() + e0, g.s);
     // A notch wider than the picture at the plate top is filled to three quarters of
     // the picture's width instead of three quarters of its depth.
     const double e = g.SL.x() >= 0 ? 0.75 * d : 0.75 * W / (2 * g.t);
-    g.ew = TruncToInt(e * g.t);
-    g.y = TruncToInt(g.V.y() - e);
+    g.ew = pixel(e * g.t);
+    g.y = pixel(g.V.y() - e);
     g.r = (g.V.y() - (g.y - 4)) / std::cos(g.a);
     return g;
 }
@@ -188,8 +199,7 @@ void DrawVNotchPicture(QPainter &p, int W, int H, qint32 notchAngle, bool withDi
     const int Vy = g.V.y();
     p.setPen(QPen(waterColour(), 1));
     p.setBrush(waterColour());
-    const QPoint water[3] = {g.V, QPoint(TruncToInt(Vx + double(g.ew)), g.y),
-                             QPoint(TruncToInt(Vx - double(g.ew)), g.y)};
+    const QPoint water[3] = {g.V, QPoint(Vx + g.ew, g.y), QPoint(Vx - g.ew, g.y)};
     p.drawPolygon(water, 3);
 
     p.setPen(platePen());
@@ -201,7 +211,7 @@ void DrawVNotchPicture(QPainter &p, int W, int H, qint32 notchAngle, bool withDi
         return;
     p.setPen(QPen(Qt::black, 1));
     const double r = g.r;
-    const int ir = TruncToInt(r);
+    const int ir = pixel(r);
     const double D = std::sqrt(r * r + 100);
     const double b = g.a - std::atan(10 / r);
     // Counter-clockwise over the top, between the two notch edges.
@@ -210,8 +220,10 @@ void DrawVNotchPicture(QPainter &p, int W, int H, qint32 notchAngle, bool withDi
     const double span = 2 * b * 180.0 / pi;
     p.drawArc(box, int(std::lround(start * 16)), int(std::lround(span * 16)));
     p.setBrush(Qt::black);
-    DrawArrowHead(p, Vx + TruncToInt(D * std::sin(g.a)), Vy - TruncToInt(D * std::cos(g.a)), 10, 10, b);
-    DrawArrowHead(p, Vx - TruncToInt(D * std::sin(g.a)), Vy - TruncToInt(D * std::cos(g.a)), 10, 10, pi - b);
+    const int dx = pixel(D * std::sin(g.a));
+    const int dy = pixel(D * std::cos(g.a));
+    DrawArrowHead(p, Vx + dx, Vy - dy, 10, 10, b);
+    DrawArrowHead(p, Vx - dx, Vy - dy, 10, 10, pi - b);
     const QString text = NotchAngleText(notchAngle);
     const int tw = QFontMetrics(p.font()).horizontalAdvance(text);
     p.setBrush(Qt::NoBrush);

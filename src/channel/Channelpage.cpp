@@ -1,6 +1,9 @@
 // The Channel Description page: its controls, where they stand, and what they run.
 #include "app/Mainform.h"
 
+#include "app/Windowsize.h"
+#include "channel/Flow.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QEvent>
@@ -14,14 +17,13 @@
 
 namespace {
 
-// Keeps the dimension edits to what a length in metres is typed with: digits and
-// the full stop. Keys that type nothing (Backspace, Delete, arrows, shortcuts)
-// pass, and so does pasted text, which the change handler reads as -1 m when it is
-// not a number.
+// Hands the keys typed into a dimension edit to the window's key handler first.
+// Keys that type nothing (Backspace, Delete, arrows, shortcuts) pass, and so does
+// pasted text, which the change handler reads as -1 m when it is not a number.
 class DimensionKeyFilter : public QObject
 {
 public:
-    using QObject::QObject;
+    explicit DimensionKeyFilter(TformMain *window) : QObject(window), window(window) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -29,33 +31,38 @@ protected:
         if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
             const QString text = key->text();
-            if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && text.size() == 1 &&
-                text.at(0).isPrint() && !editChanWidthKeyPress(text.at(0)))
+            auto *edit = qobject_cast<QLineEdit *>(watched);
+            if (edit && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && text.size() == 1 &&
+                text.at(0).isPrint() && window->editChanWidthKeyPress(edit, text.at(0)))
                 return true;
         }
         return QObject::eventFilter(watched, event);
     }
 
-public:
-    static bool editChanWidthKeyPress(QChar c)
-    {
-        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.');
-    }
+private:
+    TformMain *window;
 };
 
-// pbFlowGraph follows the page's right and bottom edges, as the form anchors it.
+// pbFlowGraph follows the page's right and bottom edges, as the form anchors it: at
+// the designed client area it has its designed size of 248 x 382, and it grows and
+// shrinks with the client area, whatever margins the tab pages take in this style.
+// It watches the client area itself, since a page that is not shown learns of its
+// new size only when it is shown.
 class FlowGraphAnchor : public QObject
 {
 public:
-    FlowGraphAnchor(QWidget *page, QWidget *graph) : QObject(page), graph(graph) {}
+    FlowGraphAnchor(QWidget *client, QWidget *graph) : QObject(graph), graph(graph)
+    {
+        client->installEventFilter(this);
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Resize) {
-            const QSize page = static_cast<QWidget *>(watched)->size();
-            graph->setGeometry(264, 67, std::max(page.width() - 264 - 22, 1),
-                               std::max(page.height() - 67 - 25, 1));
+            const QSize client = static_cast<QWidget *>(watched)->size();
+            graph->setGeometry(264, 67, std::max(248 + client.width() - designClientSize.width(), 1),
+                               std::max(382 + client.height() - designClientSize.height(), 1));
         }
         return QObject::eventFilter(watched, event);
     }
@@ -100,10 +107,26 @@ UpDown *spinner(QWidget *page, int left, int top)
 
 } // namespace
 
+bool TformMain::editChanWidthKeyPress(QLineEdit *edit, QChar key)
+{
+    switch (ClassifyDimensionKey(key)) {
+    case DimensionKey::Type:
+        return false;
+    case DimensionKey::DecimalPoint:
+        edit->insert(QStringLiteral("."));
+        return true;
+    case DimensionKey::Refuse:
+        break;
+    }
+    // A refused key changes nothing, and says so.
+    platform.dialogs->beep();
+    return true;
+}
+
 void TformMain::buildChannelPage()
 {
     QWidget *p = tabChannel;
-    auto *keyFilter = new DimensionKeyFilter(p);
+    auto *keyFilter = new DimensionKeyFilter(this);
     QFont pictureFont(QStringLiteral("Arial"));
     pictureFont.setPixelSize(15);
     pictureFont.setBold(true);
@@ -181,12 +204,14 @@ void TformMain::buildChannelPage()
 
     pbFlowGraph = new PaintBox(p);
     pbFlowGraph->setGeometry(264, 67, 248, 382);
-    p->installEventFilter(new FlowGraphAnchor(p, pbFlowGraph));
+    new FlowGraphAnchor(centralWidget(), pbFlowGraph);
 
     // Only a user's pick runs the handler; code that selects a type calls it itself.
     connect(cbChanType, &QComboBox::activated, this, [this] { cbChanTypeClick(); });
-    for (QLineEdit *edit : {editNotchWidth, editCrestHeight, editChanWidth})
+    for (QLineEdit *edit : {editNotchWidth, editCrestHeight, editChanWidth}) {
         connect(edit, &QLineEdit::textChanged, this, [this, edit] { editChanWidthChange(edit); });
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit] { editChanWidthExit(edit); });
+    }
     for (UpDown *ud : {udNotchWidth, udCrestHeight, udChanWidth}) {
         ud->onChangingEx = [this, ud](int newValue, UpDown::Direction direction) {
             bool allow = true;

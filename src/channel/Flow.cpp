@@ -97,6 +97,15 @@ qint32 MillimetresFromText(const QString &text)
     return TruncToInt(double(sum) * double(1000.0f));
 }
 
+DimensionKey ClassifyDimensionKey(QChar key)
+{
+    if ((key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QLatin1Char('.'))
+        return DimensionKey::Type;
+    if (key == QLatin1Char(','))
+        return DimensionKey::DecimalPoint;
+    return DimensionKey::Refuse;
+}
+
 QString FormatFixed(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);

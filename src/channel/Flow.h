@@ -42,6 +42,17 @@ qint32 FlowAxisMaximum(float value, qint32 divisions);
 // that is not a number counts as -1 m.
 qint32 MillimetresFromText(const QString &text);
 
+// What a key typed into a dimension edit does: digits and the full stop are typed;
+// a comma is taken as the decimal point, as engineers on many locales type it;
+// anything else that would type a character is refused.
+enum class DimensionKey
+{
+    Type,
+    DecimalPoint,
+    Refuse
+};
+DimensionKey ClassifyDimensionKey(QChar key);
+
 // Number pictures as the window shows them: "##0.000" and "###0.0" are fixed
 // decimals; "0.0#######" keeps one to eight decimals.
 QString FormatFixed(double value, int decimals);

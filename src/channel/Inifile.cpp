@@ -21,13 +21,26 @@ QString sectionName(const QString &trimmed)
 bool IniFile::load(const QString &path)
 {
     lines.clear();
-    QFile file(path);
-    if (!file.exists())
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
         return true;
+    // Only a regular file of a sensible size is a description: a FIFO would block the
+    // window for ever and a device such as /dev/zero never ends.
+    if (!info.isFile() || info.size() > maxFileSize)
+        return false;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
+    // The file may have grown since it was looked at; never take in more than the limit.
+    QByteArray bytes = file.read(maxFileSize + 1);
+    if (bytes.size() > maxFileSize)
+        return false;
+    // Editors on Windows start a UTF-8 file with a byte-order mark, which would hide
+    // the first section header.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
     // Only ASCII names and digits are ours; anything else is carried through unchanged.
-    const QString text = QString::fromLatin1(file.readAll());
+    const QString text = QString::fromLatin1(bytes);
     lines = text.split(QLatin1Char('\n'));
     for (QString &line : lines) {
         if (line.endsWith(QLatin1Char('\r')))

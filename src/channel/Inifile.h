@@ -11,8 +11,11 @@
 class IniFile
 {
 public:
-    // Reads the file; a missing file is an empty one. False when it exists but cannot be read.
+    // Reads the file; a missing file is an empty one. False when it exists but cannot be
+    // read, is not a regular file (a FIFO, a device) or is larger than maxFileSize. A
+    // leading UTF-8 byte-order mark is skipped.
     bool load(const QString &path);
+    static constexpr qint64 maxFileSize = 1024 * 1024;
     // Writes every line with CR LF line ends. False when the file cannot be written;
     // the file on disk is then left as it was.
     bool save(const QString &path) const;

@@ -1,5 +1,6 @@
 #include "core/Dialogs.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -29,13 +31,19 @@ public:
 
     QString openFileName(QWidget *parent, const QString &title, const QString &filter) override
     {
-        return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+        QFileDialog dialog(parent, title);
+        setFileDialogFilter(dialog, filter);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().constFirst();
     }
 
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
                          const QString &defaultSuffix) override
     {
-        QFileDialog dialog(parent, title, QString(), filter);
+        QFileDialog dialog(parent, title);
+        setFileDialogFilter(dialog, filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(defaultSuffix);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -70,6 +78,42 @@ public:
 };
 
 } // namespace
+
+void Dialogs::beep()
+{
+    QApplication::beep();
+}
+
+void setFileDialogFilter(QFileDialog &dialog, const QString &filter)
+{
+    const QStringList entries = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+#ifdef _WIN32
+    dialog.setNameFilters(entries);
+#else
+    // The dialog takes its patterns from the last parentheses of an entry and, with
+    // the details hidden, shows what stands before them: "All Files (*.*) (*)" shows
+    // "All Files (*.*)" and lists every file. Qt's own dialog, since a desktop's
+    // native one may show the entry differently.
+    static const QRegularExpression captionAndPatterns(QStringLiteral("^(.*)\\(([^()]*)\\)\\s*$"));
+    QStringList shown;
+    for (const QString &entry : entries) {
+        const QRegularExpressionMatch m = captionAndPatterns.match(entry);
+        if (!m.hasMatch()) {
+            shown << entry;
+            continue;
+        }
+        QStringList patterns = m.captured(2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (QString &pattern : patterns) {
+            if (pattern == QLatin1String("*.*"))
+                pattern = QStringLiteral("*");
+        }
+        shown << entry.trimmed() + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(shown);
+#endif
+}
 
 Dialogs *Dialogs::system()
 {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 
-class QWidget;
+#include <functional>
+
+class QFileDialog;
 
 // Every modal box, file dialog and document launch goes through this seam, so that
 // a test replaces it with a recorder and a modal box never blocks a test.
@@ -32,8 +35,19 @@ public:
     // noViewer is set when no program is associated with the document's type.
     virtual bool openDocument(const QString &path, bool *noViewer) = 0;
 
+    // Runs one of the application's own dialogs modally and returns its result.
+    virtual int exec(QDialog *dialog) { return dialog->exec(); }
+
+    // The system's beep, for a key that is refused.
+    virtual void beep();
+
     static Dialogs *system();
 };
+
+// Gives a file dialog its filters from a filter text of the form "Caption (*.cdf);;
+// All Files (*.*)". The captions are shown as they stand; where "*.*" would list only
+// names with a dot (everywhere but Windows), that entry lists every file.
+void setFileDialogFilter(QFileDialog &dialog, const QString &filter);
 
 // What the tests use: answers from queues, records what was shown.
 class RecordingDialogs : public Dialogs
@@ -65,11 +79,22 @@ public:
             *noViewer = documentNoViewer;
         return documentOpens;
     }
+    int exec(QDialog *dialog) override
+    {
+        dialogsRun.append(dialog->windowTitle());
+        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+    }
+
+    void beep() override { ++beeps; }
 
     QList<Shown> messages;
+    int beeps = 0;
     QStringList openAnswers;
     QStringList saveAnswers;
     QStringList documentsOpened;
     bool documentOpens = true;
     bool documentNoViewer = false;
+    QStringList dialogsRun; // captions of the dialogs that would have been modal
+    // Given each such dialog instead of running it; its return is the dialog's result.
+    std::function<int(QDialog *)> onDialog;
 };

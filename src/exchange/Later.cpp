@@ -1,5 +1,5 @@
 // Exchanges that follow the search: the firmware check, the configuration read and
-// write, the measurement, the channel-data upload and the manual reply.
+// write, the measurement and the channel-data upload.
 //
 // INTERIM: only their start operations are real here (each enters its first state
 // the way every exchange starts). Their working ticks are not built yet: each ends
@@ -79,11 +79,4 @@ void TformMain::StartChannelUpload()
 void TformMain::ChannelUploadTick()
 {
     endInterimExchange(QStringLiteral(" Sending channel data is not available yet"));
-}
-
-// INTERIM: the manual command window's listening period is not built yet.
-void TformMain::ManualReplyTick()
-{
-    timerPortService->stop();
-    portState = psIdle;
 }

@@ -2,6 +2,7 @@
 #include "serial/Transmit.h"
 
 #include "app/Mainform.h"
+#include "app/Manualentry.h"
 #include "core/Timer.h"
 
 #include <memory>
@@ -115,10 +116,7 @@ bool TformMain::PurgeReceive()
 
 void TformMain::echoToManualWindow(const char *bytes, qint32 count)
 {
-    // The manual command window, while open, takes every received byte in order
-    // through its EchoReceived; that window hooks in here when it is built.
-    if (!formManual)
-        return;
-    Q_UNUSED(bytes);
-    Q_UNUSED(count);
+    // The manual command window, while open, takes every received byte in order.
+    for (qint32 i = 0; i < count && formManual; ++i)
+        formManual->EchoReceived(bytes[i]);
 }

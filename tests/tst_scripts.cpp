@@ -1,0 +1,139 @@
+// The README's scripts where they meet the machine: who may install packages, and
+// what happens without a display. The system commands they call (dpkg-query, id,
+// sudo, apt-get, cmake) are stand-ins that record their calls.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestScripts : public QObject
+{
+    Q_OBJECT
+
+    struct Stubs
+    {
+        QTemporaryDir dir;
+        QString bin() const { return dir.filePath(QStringLiteral("bin")); }
+        QString calls(const QString &command) const
+        {
+            QFile f(dir.filePath(QStringLiteral("calls-") + command));
+            return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+        }
+        void add(const QString &name, const QByteArray &body)
+        {
+            QDir().mkpath(bin());
+            QFile f(QDir(bin()).filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("#!/bin/bash\necho \"$*\" >> \"$STUB_CALLS/calls-" + name.toLocal8Bit() + "\"\n" + body);
+            f.close();
+            QVERIFY(f.setPermissions(f.permissions() | QFile::ExeOwner));
+        }
+        QProcessEnvironment environment() const
+        {
+            QProcessEnvironment env;
+            env.insert(QStringLiteral("PATH"), bin() + QStringLiteral(":/usr/bin:/bin"));
+            env.insert(QStringLiteral("HOME"), dir.path());
+            env.insert(QStringLiteral("STUB_CALLS"), dir.path());
+            return env;
+        }
+    };
+
+    static QString script(const char *name)
+    {
+        return QFINDTESTDATA(QStringLiteral("../scripts/") + QLatin1String(name));
+    }
+
+private slots:
+    void installingPackages_data()
+    {
+        QTest::addColumn<int>("uid");
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<int>("sudoWithoutPassword");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("installedBy"); // "sudo", "root" or "" (nobody)
+        QTest::newRow("root") << 0 << "root" << 1 << 0 << "root";
+        QTest::newRow("member of sudo") << 1000 << "eng users sudo" << 1 << 0 << "sudo";
+        QTest::newRow("sudo rule without password") << 1000 << "eng users" << 0 << 0 << "sudo";
+        QTest::newRow("no sudo rights") << 1000 << "plain users" << 1 << 1 << "";
+        QTest::newRow("group name only alike") << 1000 << "plain sudoers-x" << 1 << 1 << "";
+    }
+    void installingPackages()
+    {
+        QFETCH(int, uid);
+        QFETCH(QString, groups);
+        QFETCH(int, sudoWithoutPassword);
+        QFETCH(QString, installedBy);
+        Stubs stubs;
+        stubs.add(QStringLiteral("dpkg-query"), "exit 1\n"); // nothing installed
+        stubs.add(QStringLiteral("id"), "case \"$1\" in -u) echo \"$STUB_UID\";; -un) echo eng;; "
+                                        "-nG) echo \"$STUB_GROUPS\";; esac\n");
+        stubs.add(QStringLiteral("sudo"), "[ \"$1\" = -n ] && exit \"$STUB_SUDO_N\"\nexec \"$@\"\n");
+        stubs.add(QStringLiteral("apt-get"), "exit 0\n");
+        QProcessEnvironment env = stubs.environment();
+        env.insert(QStringLiteral("STUB_UID"), QString::number(uid));
+        env.insert(QStringLiteral("STUB_GROUPS"), groups);
+        env.insert(QStringLiteral("STUB_SUDO_N"), QString::number(sudoWithoutPassword));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral("bash"), {script("install-deps.sh")});
+        QVERIFY(run.waitForFinished(30000));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        QTEST(run.exitCode(), "exitCode");
+        const QString sudoCalls = stubs.calls(QStringLiteral("sudo"));
+        const QString aptCalls = stubs.calls(QStringLiteral("apt-get"));
+        if (installedBy.isEmpty()) {
+            // Told what to ask an administrator for, every package named, and sudo
+            // never asked to install anything.
+            QVERIFY(aptCalls.isEmpty());
+            QVERIFY2(!sudoCalls.contains(QLatin1String("apt-get")), qPrintable(sudoCalls));
+            QVERIFY2(err.contains(QLatin1String("neither root nor sudo rights")), qPrintable(err));
+            for (const char *package : {"qt6-base-dev", "fonts-liberation", "fonts-dejavu-core", "xvfb"})
+                QVERIFY2(err.contains(QLatin1String(package)), package);
+            QVERIFY(err.contains(QLatin1String("apt-get install --no-install-recommends build-essential")));
+        } else {
+            QVERIFY2(aptCalls.contains(QLatin1String("fonts-dejavu-core")), qPrintable(aptCalls));
+            QVERIFY(aptCalls.contains(QLatin1String("install -y -qq --no-install-recommends")));
+            QCOMPARE(sudoCalls.contains(QLatin1String("apt-get install")),
+                     installedBy == QLatin1String("sudo"));
+        }
+    }
+
+    void nothingMissingInstallsNothing()
+    {
+        Stubs stubs;
+        stubs.add(QStringLiteral("dpkg-query"), "echo -n 'install ok installed'\n");
+        stubs.add(QStringLiteral("apt-get"), "exit 0\n");
+        stubs.add(QStringLiteral("sudo"), "exit 1\n");
+        QProcess run;
+        run.setProcessEnvironment(stubs.environment());
+        run.start(QStringLiteral("bash"), {script("install-deps.sh")});
+        QVERIFY(run.waitForFinished(30000));
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY(stubs.calls(QStringLiteral("apt-get")).isEmpty());
+        QVERIFY(stubs.calls(QStringLiteral("dpkg-query")).contains(QLatin1String("fonts-dejavu-core")));
+    }
+
+    // Without a display the window cannot open: the script says what to do instead
+    // and builds nothing first.
+    void runAppWithoutADisplay()
+    {
+        Stubs stubs;
+        stubs.add(QStringLiteral("dpkg-query"), "echo -n 'install ok installed'\n");
+        stubs.add(QStringLiteral("cmake"), "exit 0\n");
+        QProcessEnvironment env = stubs.environment();
+        env.insert(QStringLiteral("BUILD_DIR"), stubs.dir.filePath(QStringLiteral("build")));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral("bash"), {script("run-app.sh")});
+        QVERIFY(run.waitForFinished(30000));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        QCOMPARE(run.exitCode(), 1);
+        QVERIFY2(err.contains(QLatin1String("DISPLAY")), qPrintable(err));
+        QVERIFY2(err.contains(QLatin1String("xvfb-run -a scripts/run-app.sh")), qPrintable(err));
+        QVERIFY(stubs.calls(QStringLiteral("cmake")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScripts)
+#include "tst_scripts.moc"
