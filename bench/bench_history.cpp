@@ -57,6 +57,19 @@ Platform platformWith(Clock *clock, SerialDriver *serial, Dialogs *dialogs)
     return p;
 }
 
+// The entries alone, without the window around them.
+void entryFigures(qint64 entries)
+{
+    const size_t before = mallinfo2().uordblks;
+    {
+        THistory history;
+        for (qint64 i = 0; i < entries; ++i)
+            history.append({qint32(i % 9000), 1.0f, -1.0f, 5, 5, 3, 0, 0});
+        printf("memory of the entries alone      %.1f bytes per entry\n",
+               double(mallinfo2().uordblks - before) / double(entries));
+    }
+}
+
 void historyFigures(qint64 entries)
 {
     VirtualClock clock;
@@ -167,6 +180,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const qint64 entries = argc > 1 ? QByteArray(argv[1]).toLongLong() : 100000;
     const int seconds = argc > 2 ? QByteArray(argv[2]).toInt() : 20;
+    entryFigures(std::max<qint64>(entries, 100));
     historyFigures(std::max<qint64>(entries, 100));
     if (seconds > 0)
         continuousFigures(seconds);

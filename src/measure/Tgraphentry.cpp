@@ -152,9 +152,19 @@ const QSize historyDesignSize(253, 325);
 // The sensor page as the form was laid out; the group keeps its margins to its edges.
 const QSize sensorPageDesignSize(534, 474);
 
+// An axis title: the spaced caption wraps into a column one letter wide, so the
+// column's width is all it asks for.
+class AxisTitle : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return QSize(width(), heightForWidth(width())); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QLabel *axisLabel(const QString &text, QWidget *parent, int left, int top, Qt::Alignment align)
 {
-    auto *l = new QLabel(text, parent);
+    QLabel *l = align == Qt::AlignHCenter ? new AxisTitle(text, parent) : new QLabel(text, parent);
     QFont f(QStringLiteral("Arial"));
     f.setPixelSize(11);
     l->setFont(f);
