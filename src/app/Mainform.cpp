@@ -114,6 +114,7 @@ void TformMain::buildForm()
     buildMenus();
     buildSensorPage();
     buildChannelPage();
+    buildMeasurement();
 }
 
 void TformMain::buildStatusStrip()
@@ -190,7 +191,7 @@ void TformMain::buildMenus()
     connect(menuSearch, &QAction::triggered, this, &TformMain::menuSearchClick);
     connect(menuReadHeight, &QAction::triggered, this, &TformMain::StartReadConfig);
     connect(menuSetHeight, &QAction::triggered, this, &TformMain::StartWriteConfig);
-    connect(menuMeasure, &QAction::triggered, this, [this] { StartMeasurement(false); });
+    connect(menuMeasure, &QAction::triggered, this, &TformMain::menuMeasureClick);
     connect(menuManualEntry, &QAction::triggered, this, &TformMain::menuManualEntryClick);
     connect(menuShowGuide, &QAction::triggered, this, &TformMain::menuShowGuideClick);
     connect(menuAbout, &QAction::triggered, this, &TformMain::menuAboutClick);
@@ -347,6 +348,8 @@ void TformMain::FormDestroy()
     rxBuffer = nullptr;
     delete portNames;
     portNames = nullptr;
+    delete historyEntries;
+    historyEntries = nullptr;
     if (searchList) {
         qDeleteAll(*searchList);
         delete searchList;

@@ -3,6 +3,8 @@
 #include "app/Platform.h"
 #include "app/Widgets.h"
 #include "exchange/Firmware.h"
+#include "measure/Soundwave.h"
+#include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
 #include "serial/Tringbuffer.h"
 
@@ -27,6 +29,8 @@ class QSlider;
 class QStatusBar;
 class QTabWidget;
 class Timer;
+struct MeasurementReply;
+class SoundWaveOverlay;
 
 // One search candidate: a port at a line speed, direct or through a data logger.
 struct _TAutoDetectArrayEntry
@@ -144,7 +148,6 @@ public:
     void runPreparation(qint8 next, int intervalMs);
     void openNextSearchCandidate();
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
-    void endInterimExchange(const QString &status);
     void enterFirstState(qint8 state);
     void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
     // The register values of the set-up write and the channel upload, from the controls.
@@ -241,8 +244,42 @@ public:
     std::array<quint16, 64> flowTable{};
 
     // ---------------------------------------------------------------- measurement
+    void menuMeasureClick();
+    void completeMeasurement(const MeasurementReply &reply);
+    void AddHistoryEntry(qint32 value, float flow, float headFlow, qint8 validSamples, qint8 samples,
+                         qint8 gain);
+    void LayoutHistoryGraph();
+    void scrollGraphAreaResize();
+    void cbHeadClick();
+    void cbFlowClick();
+    void btnClearGraphClick();
+    void clearHistory(); // empties the history graph as "Clear" does
+    HistoryScales historyScales() const;
+    qint64 historyContentWidth() const;
+    void paintHistory(QPainter &painter, const QRect &exposed);
+    QString historyHintAt(const QPoint &at) const; // the hint of the bar under a graph-area point
+    void StartSoundWaves();
+    void StopSoundWaves();
+    void timerSonarTimer();
+    void StepSoundWave(TSoundWave &wave);
+    void EraseSoundWave(TSoundWave &wave);
+    void buildMeasurement();
+    void buildHistoryGraph();
+    void buildSoundWaves();
+
+    THistory *historyEntries = nullptr;
     qint32 headAxisMax = 0;
     qint32 flowAxisMax = 0;
+    float headScale = 0;
+    float flowScale = 0;
+    qint32 barBaseline = 0;
+    qint32 gainRowTop = 0;
+    qint32 samplesRowTop = 0;
+    int historyLayouts = 0; // full layouts run so far
+    bool historyLayoutRunning = false;
+    TSoundWave soundWaves[soundWaveCount];
+    QImage sonarBackdrop; // what the window shows where the sensor drawing stands
+    SoundWaveOverlay *sonarOverlay = nullptr;
 
     // ---------------------------------------------------------------- timers
     Timer *timerPortService;
@@ -304,11 +341,30 @@ public:
     QLabel *textResultHeight;
     QLabel *textResultSamples;
     QLabel *textResultGain;
+    QLabel *labelLast;
+    QLabel *Label4;
+    QLabel *Label6;
     QGroupBox *groupHistory;
     QScrollArea *scrollGraphArea;
     QCheckBox *cbHead;
     QCheckBox *cbFlow;
     QPushButton *btnClearGraph;
+    QLabel *labelHead;
+    QLabel *labelMaxHead;
+    QLabel *label1Head;
+    QLabel *label2Head;
+    QLabel *label3Head;
+    QLabel *labelZeroHead;
+    QLabel *labelValidHead;
+    QLabel *labelGainHead;
+    QLabel *labelFlow;
+    QLabel *labelMaxFlow;
+    QLabel *label1Flow;
+    QLabel *label2Flow;
+    QLabel *label3Flow;
+    QLabel *labelZeroFlow;
+    QLabel *labelValidFlow;
+    QLabel *labelGainFlow;
     QPushButton *btnSetHeight;
     QCheckBox *cbSetMaxHeight;
     QLabel *labelTarvelCal;

@@ -15,9 +15,8 @@ constexpr qint32 uploadTimeoutPassthrough = 2000;
 void TformMain::btnSendChannelDataClick()
 {
     StartChannelUpload();
-    // The measurement history is cleared here as its "Clear" button does, since
-    // readings taken with the old table would no longer compare. The history graph
-    // is not built on this branch yet; its clearing goes here when it lands.
+    // Readings taken with the old table would no longer compare with the new ones.
+    btnClearGraphClick();
 }
 
 void TformMain::StartChannelUpload()

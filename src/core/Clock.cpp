@@ -65,7 +65,8 @@ Timer *VirtualClock::nextDue(qint64 limit) const
     for (Timer *t : timers) {
         if (!t->isActive() || t->deadline > limit)
             continue;
-        if (!best || t->deadline < best->deadline || (t->deadline == best->deadline && t->order < best->order))
+        if (!best || t->deadline < best->deadline ||
+            (t->deadline == best->deadline && t->order < best->order))
             best = t;
     }
     return best;

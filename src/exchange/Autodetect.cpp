@@ -83,6 +83,8 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
     ClosePort(&commPort);
     timerSlowTx->stop();
     txPending.clear();
+    // A measurement it takes over will not end by itself, so its animation ends here.
+    StopSoundWaves();
 
 #ifdef _WIN32
     EnumeratePorts(portNames, searchExclusions);

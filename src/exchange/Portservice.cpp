@@ -163,3 +163,13 @@ void TformMain::EnableSensorControls(bool enable)
         textResultGain->setVisible(true);
     }
 }
+
+// Every exchange starts the same way: its preparation state runs at the next 16 ms tick.
+void TformMain::enterFirstState(qint8 state)
+{
+    portState = state;
+    timerPortService->stop();
+    timerPortService->setInterval(startIntervalMs);
+    timeLeft = 0;
+    timerPortService->start();
+}

@@ -2,6 +2,7 @@
 // these pixel positions (the slider's thumb rows, the picture under the sensor), so the
 // controls beside the slider keep their places; the rest follows the same layout.
 #include "app/Mainform.h"
+#include "measure/Historyview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -121,21 +122,19 @@ void TformMain::buildSensorPage()
 
     GroupBox1 = new QGroupBox(QStringLiteral("  Last Measurement  "), p);
     GroupBox1->setGeometry(264, 40, 253, 82);
-    placedLabel(QStringLiteral("Distance = "), GroupBox1, 12, 20);
+    labelLast = placedLabel(QStringLiteral("Distance = "), GroupBox1, 12, 20);
     textResultHeight = placedLabel(QStringLiteral("<None>"), GroupBox1, 120, 20);
-    placedLabel(QStringLiteral("Valid Samples = "), GroupBox1, 12, 38);
+    Label4 = placedLabel(QStringLiteral("Valid Samples = "), GroupBox1, 12, 38);
     textResultSamples = placedLabel(QStringLiteral("<None>"), GroupBox1, 120, 38);
-    placedLabel(QStringLiteral("Gain = "), GroupBox1, 12, 56);
+    Label6 = placedLabel(QStringLiteral("Gain = "), GroupBox1, 12, 56);
     textResultGain = placedLabel(QStringLiteral("<None>"), GroupBox1, 120, 56);
     for (QLabel *l : {textResultHeight, textResultSamples, textResultGain})
         l->setMinimumWidth(120);
 
     groupHistory = new QGroupBox(QStringLiteral("  Measurement History  "), p);
     groupHistory->setGeometry(264, 127, 253, 325);
-    scrollGraphArea = new QScrollArea(groupHistory);
+    scrollGraphArea = new HistoryArea(groupHistory);
     scrollGraphArea->setGeometry(63, 51, 135, 268);
-    scrollGraphArea->setFrameShape(QFrame::NoFrame);
-    scrollGraphArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     cbHead = new QCheckBox(QStringLiteral("Water Head"), groupHistory);
     cbHead->move(8, 24);
     cbHead->setChecked(true);
@@ -154,7 +153,7 @@ void TformMain::buildSensorPage()
     connect(cbLostEcho, &QComboBox::activated, this, [this] { cbLostEchoChange(); });
     connect(editLostEchoValue, &QLineEdit::textChanged, this, &TformMain::editLostEchoValueChange);
     connect(btnSetHeight, &QPushButton::clicked, this, &TformMain::StartWriteConfig);
-    connect(btnMeasure, &QPushButton::clicked, this, [this] { StartMeasurement(false); });
+    connect(btnMeasure, &QPushButton::clicked, this, &TformMain::menuMeasureClick);
     connect(pbSensor, &PaintBox::mouseEntered, this, &TformMain::pbSensorMouseEnter);
     connect(pbSensor, &PaintBox::mouseLeft, this, &TformMain::pbSensorMouseLeave);
 }

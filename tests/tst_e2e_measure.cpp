@@ -1,0 +1,73 @@
+// Continuous measurement against echogauge-sim on a real pseudo-terminal, in real
+// time: ten readings follow each other and stand in the history graph.
+#include "TestPlatform.h"
+
+#include "app/Mainform.h"
+#include "core/Clock.h"
+#include "core/Dialogs.h"
+#include "core/Timer.h"
+#include "serial/SerialDriver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TestE2eMeasure : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tenContinuousMeasurements()
+    {
+        QTemporaryDir ports;
+        QVERIFY(ports.isValid());
+        qputenv("ECHOGAUGE_PORTS_DIR", QFile::encodeName(ports.path()));
+
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(QStringLiteral(EG_SIM_PROGRAM), {"--port", "COM46", "--level", "1234"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ports.filePath("COM46")), 5000);
+
+        RecordingDialogs dialogs;
+        auto form = std::make_unique<TformMain>(
+            testPlatform(Clock::system(), SerialDriver::system(), &dialogs,
+                         QStringLiteral("e2e-measure-%1").arg(QCoreApplication::applicationPid())));
+        QVERIFY(OpenPort(&form->commPort, 46, 9600));
+        form->cbChanType->setCurrentIndex(1);
+        form->cb_Continuous->setChecked(true);
+        QElapsedTimer took;
+        took.start();
+        form->menuMeasureClick();
+        QTRY_VERIFY_WITH_TIMEOUT(form->historyEntries->size() >= 10, 30000);
+        const qint64 ms = took.elapsed();
+        form->cb_Continuous->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(form->portState == psIdle, 5000);
+
+        // The sensor hangs 3 m above the bottom and reports the depth of 1.234 m.
+        for (qint64 i = 0; i < 10; ++i) {
+            QCOMPARE(form->historyEntries->at(i).value, 1234);
+            QCOMPARE(form->historyEntries->at(i).samples, qint8(5));
+        }
+        QCOMPARE(form->textResultHeight->text(), QStringLiteral("1.234m"));
+        QCOMPARE(form->statusText(), QStringLiteral(" Depth = 1.234m"));
+        QVERIFY(!form->timerSonar->isActive());
+        qInfo("ten readings in %lld ms", static_cast<long long>(ms));
+
+        ClosePort(&form->commPort);
+        form.reset();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+};
+
+QTEST_MAIN(TestE2eMeasure)
+#include "tst_e2e_measure.moc"
