@@ -21,7 +21,8 @@ private slots:
         QTest::addColumn<int>("passthrough");
         QTest::addColumn<QString>("status");
         QTest::newRow("sensor wired directly")
-            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  Sensor data received from EchoGauge\n");
+            << QString() << 7 << 9600 << 0
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
         // With the default options the logger refuses the bare probe and the 9600
         // passthrough probe that follows finds the sensor.
         QTest::newRow("through a logger at 9600")

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -184,6 +185,8 @@ private slots:
         QCOMPARE(int(form->firmwareVersion), 113);
         QVERIFY(states.contains(psReadConfigPrepare));
         QVERIFY(form->commPort.isOpen());
+        QVERIFY2(form->textSerial->text().endsWith(QStringLiteral("V1.13")),
+                 qPrintable(form->textSerial->text()));
         // The window was repainted while it waited, and its timers stood still.
         QVERIFY(loaderPaints > 0);
         QCOMPARE(loaderTimerTicks, 0);

@@ -336,7 +336,8 @@ private slots:
         QCOMPARE(run.arguments, (QStringList{"-Q", "-C3", "-N\"" + file + "\""}));
         QVERIFY(!run.portOpenAtStart);
 
-        QCOMPARE(f.rig.statusSteps().last(), accepted ? QStringLiteral(" Sensor data received from EchoGauge") : status);
+        QCOMPARE(f.rig.statusSteps().last(),
+                 accepted ? QStringLiteral(" Sensor data received from EchoGauge") : status);
         QVERIFY(f.firmwareSteps().endsWith(status));
         QCOMPARE(f.rig.dialogs.messages.size(), 2);
         QCOMPARE(f.rig.dialogs.messages.last().text, box);

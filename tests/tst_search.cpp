@@ -293,10 +293,8 @@ private slots:
         // The logger refuses the bare probe at 9600; having answered, the port keeps
         // its 9600 passthrough twin, which finds the sensor.
         QTest::newRow("through a logger at 9600") << 9600 << 7u << true << read;
-        QTest::newRow("through a logger at 19200")
-            << 19200 << 7u << true << read;
-        QTest::newRow("through a logger at 115200")
-            << 115200 << 15u << true << read;
+        QTest::newRow("through a logger at 19200") << 19200 << 7u << true << read;
+        QTest::newRow("through a logger at 115200") << 115200 << 15u << true << read;
     }
 
     void foundSensorIsHandedOver()
@@ -360,12 +358,16 @@ private slots:
         rig.form->menuSearchClick();
         rig.clock.advance(20000);
 
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3 - Passthrough mode, 9600"));
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
+        QCOMPARE(rig.form->sensorPort, qint16(3));
+        QCOMPARE(rig.form->sensorBaud, 9600);
+        QVERIFY(rig.form->sensorPassthrough);
         QCOMPARE(rig.openedPorts(), opened);
         QCOMPARE(rig.candidates(), candidates);
-        // Three bare probes answered by the logger itself, then one frame relayed.
-        QCOMPARE(rig.serial.written(3), QByteArray("...PDAC...PDAC...PDAC...EGCNFG(PDAC)"));
-        QCOMPARE(sensor->requests, QList<QByteArray>{"PDAC"});
+        // Three bare probes answered by the logger itself, then one frame relayed, and
+        // the configuration read through the logger.
+        QCOMPARE(rig.serial.written(3), QByteArray("...PDAC...PDAC...PDAC...EGCNFG(PDAC)...EGCNFG(PDAh)"));
+        QCOMPARE(sensor->requests, (QList<QByteArray>{"PDAC", "PDAh"}));
         QCOMPARE(rig.form->sensorPort, qint16(3));
         QCOMPARE(rig.form->sensorBaud, 9600);
         QVERIFY(rig.form->sensorPassthrough);

@@ -298,7 +298,9 @@ private slots:
         rig.clock.advance(16 + 850 + 100 + 7 * 10);
         QCOMPARE(rig.serial.written(3), QByteArray("...PDAC"));
         rig.clock.advance(1000);
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge found on COM3"));
+        // Found: the configuration read that follows is under way on COM3.
+        QCOMPARE(rig.form->sensorPort, qint16(3));
+        QVERIFY(rig.form->portState == psReadConfigPrepare || rig.form->portState == psReadConfig);
     }
 
     // Neither the settings nor the port links of a test are the user's own.
