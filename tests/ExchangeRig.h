@@ -72,6 +72,24 @@ struct ExchangeRig
         return -1;
     }
 
+    // The sensor on COM3, direct or behind a logger at loggerBaud, and the window
+    // connected to it as a search would have left it.
+    SimSensor *connectSensor(qint32 loggerBaud = 0, const SimFaults &faults = SimFaults(),
+                             qint16 firmware = 113)
+    {
+        SimOptions o;
+        o.loggerBaud = loggerBaud;
+        o.faults = faults;
+        SimSensor *sensor = serial.addSensor(3, o);
+        const qint32 baud = loggerBaud ? loggerBaud : 9600;
+        OpenPort(&form->commPort, 3, baud);
+        form->sensorPort = 3;
+        form->sensorBaud = baud;
+        form->sensorPassthrough = loggerBaud != 0;
+        form->firmwareVersion = firmware;
+        return sensor;
+    }
+
     QList<int> openedPorts() const
     {
         QList<int> out;

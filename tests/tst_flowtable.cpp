@@ -20,21 +20,6 @@ Pairs pairsOf(const FlowTable &t, int from, int count)
     return out;
 }
 
-// The sensor on COM3, the window connected to it as a search would have left it.
-SimSensor *connectSensor(ExchangeRig &rig, qint32 loggerBaud = 0)
-{
-    SimOptions o;
-    o.loggerBaud = loggerBaud;
-    SimSensor *sensor = rig.serial.addSensor(3, o);
-    const qint32 baud = loggerBaud ? loggerBaud : 9600;
-    OpenPort(&rig.form->commPort, 3, baud);
-    rig.form->sensorPort = 3;
-    rig.form->sensorBaud = baud;
-    rig.form->sensorPassthrough = loggerBaud != 0;
-    rig.form->firmwareVersion = 113;
-    return sensor;
-}
-
 void describeChannel(TformMain &w, int type, ChannelDimensions d)
 {
     w.cbChanType->setCurrentIndex(type);
@@ -221,7 +206,7 @@ private slots:
         QFETCH(int, register129);
 
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = connectSensor(rig);
+        SimSensor *sensor = rig.connectSensor();
         describeChannel(*rig.form, type, dims);
         rig.form->trackSensorHeight->setValue(10000 - 2750);
         rig.form->btnSendChannelDataClick();
@@ -283,7 +268,7 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, register23);
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = connectSensor(rig);
+        SimSensor *sensor = rig.connectSensor();
         describeChannel(*rig.form, type, ChannelDimensions{70, 900, 1100, 400});
         rig.form->trackSensorHeight->setValue(10000 - 2750);
         rig.form->flowExponent = 3;
@@ -312,7 +297,7 @@ private slots:
     void missingAcknowledgementEndsTheUpload()
     {
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = connectSensor(rig);
+        SimSensor *sensor = rig.connectSensor();
         const ChannelDimensions dims{90, 1000, 1000, 500};
         describeChannel(*rig.form, ctVNotchWeir, dims);
         rig.form->btnSendChannelDataClick();
@@ -351,7 +336,7 @@ private slots:
     void passthroughUploadMovesOnAtTheNextTick()
     {
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = connectSensor(rig, 19200);
+        SimSensor *sensor = rig.connectSensor(19200);
         describeChannel(*rig.form, ctMeasureDepth, ChannelDimensions{});
         rig.form->btnSendChannelDataClick();
         rig.clock.advance(30000);

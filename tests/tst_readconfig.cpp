@@ -16,18 +16,6 @@ namespace {
 
 using Registers = QMap<int, int>;
 
-SimSensor *connectSensor(ExchangeRig &rig, const SimFaults &faults = SimFaults(), qint16 firmware = 113)
-{
-    SimOptions o;
-    o.faults = faults;
-    SimSensor *sensor = rig.serial.addSensor(3, o);
-    OpenPort(&rig.form->commPort, 3, 9600);
-    rig.form->sensorPort = 3;
-    rig.form->sensorBaud = 9600;
-    rig.form->firmwareVersion = firmware;
-    return sensor;
-}
-
 // What the window shows of the set-up and the description, to see that a read
 // changed it, or did not.
 QStringList windowState(const TformMain &w)
@@ -302,7 +290,7 @@ private slots:
         ExchangeRig rig(QStringLiteral("readconfig"));
         SimFaults faults;
         faults.signedRegisters = signedValues;
-        SimSensor *sensor = connectSensor(rig, faults, qint16(firmware));
+        SimSensor *sensor = rig.connectSensor(0, faults, qint16(firmware));
         for (auto it = registers.cbegin(); it != registers.cend(); ++it)
             sensor->setRegister(it.key(), quint16(it.value()));
         setUnusualDescription(*rig.form);
@@ -360,7 +348,7 @@ private slots:
         SimFaults faults;
         faults.signedRegisters = signedValues;
         faults.missingRegister = missing;
-        SimSensor *sensor = connectSensor(rig, faults);
+        SimSensor *sensor = rig.connectSensor(0, faults);
         for (auto it = registers.cbegin(); it != registers.cend(); ++it)
             sensor->setRegister(it.key(), quint16(it.value()));
         setUnusualDescription(*rig.form);
@@ -385,7 +373,7 @@ private slots:
         ExchangeRig rig(QStringLiteral("readconfig"));
         SimFaults faults;
         faults.splitPauseMs = 400;
-        connectSensor(rig, faults);
+        rig.connectSensor(0, faults);
         struct Seen
         {
             qint64 atMs;

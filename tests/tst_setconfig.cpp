@@ -17,18 +17,6 @@
 
 namespace {
 
-SimSensor *connectSensor(ExchangeRig &rig, qint32 loggerBaud = 0)
-{
-    SimOptions o;
-    o.loggerBaud = loggerBaud;
-    SimSensor *sensor = rig.serial.addSensor(3, o);
-    const qint32 baud = loggerBaud ? loggerBaud : 9600;
-    OpenPort(&rig.form->commPort, 3, baud);
-    rig.form->sensorBaud = baud;
-    rig.form->sensorPassthrough = loggerBaud != 0;
-    return sensor;
-}
-
 void setHeight(TformMain &w, int type, int heightMm)
 {
     w.cbChanType->setCurrentIndex(type);
@@ -207,7 +195,7 @@ private slots:
         QFETCH(int, listAfter);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
-        SimSensor *sensor = connectSensor(rig);
+        SimSensor *sensor = rig.connectSensor();
         setHeight(*rig.form, type, 2750);
         rig.form->sensorType = sensorType;
         rig.form->cbSetMaxHeight->setChecked(setMax);
@@ -245,7 +233,7 @@ private slots:
         QFETCH(int, wait);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
-        connectSensor(rig, loggerBaud);
+        rig.connectSensor(loggerBaud);
         setHeight(*rig.form, 1, 2750);
         rig.form->StartWriteConfig();
         rig.clock.advance(20000);
@@ -288,7 +276,7 @@ private slots:
         QFETCH(QColor, caption);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
-        SimSensor *sensor = connectSensor(rig);
+        SimSensor *sensor = rig.connectSensor();
         sensor->faults.silent = silent;
         setHeight(*rig.form, 1, 2750);
         rig.form->btnHeightUpClick(); // the engineer moves the height: the mark turns red
@@ -315,7 +303,7 @@ private slots:
     void correctionIsReportedOnce()
     {
         ExchangeRig rig(QStringLiteral("setconfig"));
-        SimSensor *sensor = connectSensor(rig);
+        SimSensor *sensor = rig.connectSensor();
         setHeight(*rig.form, 1, 2750);
         setLostEcho(*rig.form, QStringLiteral("-1"));
         rig.form->StartWriteConfig();

@@ -171,7 +171,7 @@ QString licenceText()
                           "height, the channel or weir dimensions and the settings that\n"
                           "you enter. Brookmere is not responsible for readings made\n"
                           "with wrong settings, with a damaged or fouled channel, or\n"
-                          "under conditions outside the Product's specification. Do not\n"
+                          "under conditions outside the Product's rated limits. Do not\n"
                           "use a Product as the only safeguard where a wrong reading\n"
                           "could endanger people, property or the environment.\n"
                           "\n"
