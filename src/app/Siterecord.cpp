@@ -193,7 +193,9 @@ SiteReport TformMain::siteReport() const
     r.configRead = configRead;
     r.serial = sensorSerial;
     r.firmwareVersion = firmwareVersion;
-    r.portName = sensorPortName;
+    // A port adopted from the command line or set up by hand has a number only.
+    r.portName = sensorPortName.isEmpty() && sensorPort >= 0 ? QStringLiteral("COM%1").arg(sensorPort)
+                                                             : sensorPortName;
     r.baud = sensorBaud;
     r.passthrough = sensorPassthrough;
     r.installedHeightMm = trackSensorHeight->maximum() - trackSensorHeight->value();

@@ -62,14 +62,12 @@ public:
         p.drawText(QRect(x, y, width - x, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, t);
         y += lineHeight;
     }
-    // Cells at the given left edges, on one line.
-    void row(const QStringList &cells, const QList<int> &lefts, const QList<bool> &right = {})
+    // Cells between the given edges (one more edge than cells), on one line.
+    void row(const QStringList &cells, const QList<int> &edges, const QList<bool> &right = {})
     {
-        for (int i = 0; i < cells.size() && i < lefts.size(); ++i) {
-            const int left = lefts[i];
-            const int next = i + 1 < lefts.size() ? lefts[i + 1] - 8 : width;
+        for (int i = 0; i < cells.size() && i + 1 < edges.size(); ++i) {
             const bool r = i < right.size() && right[i];
-            p.drawText(QRect(left, y, next - left, lineHeight),
+            p.drawText(QRect(edges[i], y, edges[i + 1] - edges[i] - 6, lineHeight),
                        (r ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, cells[i]);
         }
         y += lineHeight;
@@ -153,7 +151,7 @@ void drawSecondPage(Sheet &s, const SiteReport &r)
                            "%1; one count is %2.")
                 .arg(t.exponent)
                 .arg(t.resolution));
-        const QList<int> left{0, 60, 160, 290};
+        const QList<int> left{0, 50, 130, 240, 310};
         const QList<bool> right{true, true, true, true};
         QFont bold = s.p.font();
         bold.setBold(true);
@@ -174,7 +172,7 @@ void drawSecondPage(Sheet &s, const SiteReport &r)
         s.text(QStringLiteral("None taken since the history was last cleared."));
         return;
     }
-    const QList<int> left{0, 215, 300, 345, 395, 470, 530, 580};
+    const QList<int> left{0, 200, 262, 310, 355, 450, 515, 560, 660};
     const QList<bool> right{false, true, false, false, true, true, true, true};
     QFont bold = s.p.font();
     bold.setBold(true);
@@ -201,7 +199,7 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
         firmware = QStringLiteral("V%1.%2")
                        .arg(r.firmwareVersion / 100)
                        .arg(r.firmwareVersion % 100, 2, 10, QLatin1Char('0'));
-        port = r.portName;
+        port = r.portName.isEmpty() ? QStringLiteral("not known") : r.portName;
         connection = (r.passthrough ? QStringLiteral("passthrough (through a data logger), %1 baud")
                                     : QStringLiteral("direct, %1 baud"))
                          .arg(r.baud);
