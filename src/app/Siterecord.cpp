@@ -118,6 +118,8 @@ void TformMain::menuShowFlowTableClick()
     grid->setHorizontalHeaderLabels({QStringLiteral("Point"), QStringLiteral("Head (m)"),
                                      QStringLiteral("Flow (%1)").arg(t.flowUnit), QStringLiteral("Count")});
     grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+    grid->horizontalHeader()->setStretchLastSection(true);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     for (int r = 0; r < t.rows.size(); ++r) {
         const FlowTableRow &row = t.rows[r];
