@@ -262,6 +262,8 @@ private slots:
         const ChannelDimensions vnotch{60, 1000, 1000, 500};
         const FlowTable table = BuildFlowTable(ctVNotchWeir, vnotch);
         QCOMPARE(form->flowExponent, table.exponent);
+        QTRY_COMPARE(form->textTarvelCal->text(), QStringLiteral("1.0 (l/s)")); // a count of the exponent 2
+        QCOMPARE(table.exponent, 2);
         {
             // Every register once, in the upload's order, each acknowledged.
             QMap<int, int> expected = factory;
@@ -405,6 +407,7 @@ private slots:
             QCOMPARE(stored.value("Right").toInt(), 560);
             QCOMPARE(stored.value("Channel Type").toInt(), int(ctVNotchWeir));
             QCOMPARE(stored.value("Notch Angle").toInt(), 60);
+            QCOMPARE(stored.value("Sensor Height").toInt(), 10000 - 3200);
             QCOMPARE(stored.value("MME/TX_TEXT_1").toString(), QStringLiteral("...ATR25=45^m"));
             QCOMPARE(stored.value("MME/TX_CHECK_1").toInt(), int(passthrough));
         }
