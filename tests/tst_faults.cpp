@@ -296,6 +296,8 @@ private slots:
         QCOMPARE(rig.dialogs.messages.size(), message.isEmpty() ? 0 : 1);
         if (!message.isEmpty())
             QCOMPARE(rig.dialogs.messages.at(0).text, message);
+        if (reg == 24 && sensor->reg(24) == 0xFFFF) // the old value is "repeat the last"
+            QCOMPARE(w.cbLostEcho->currentIndex(), 0);
     }
 
     // Channel description files that are cut short, binary or hold absurd numbers:
