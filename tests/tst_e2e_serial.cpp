@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -248,6 +249,45 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 1);
         QVERIFY(!QFile::exists(portsDir.filePath("COM48")));
+    }
+
+    // The simulator goes away while a measurement waits for its reply and comes back
+    // on the same port: the measurement fails in its own time with the window still
+    // taking events, and the next search finds the sensor again.
+    void deviceGoneMidExchangeAndBack()
+    {
+        auto sim = std::make_unique<Simulator>(QStringList{"--port", "COM46"});
+        QVERIFY2(sim->waitReady(), sim->output.constData());
+        QVERIFY(OpenPort(&form->commPort, 46, 9600));
+        form->sensorPort = 46;
+        form->sensorPortName = QStringLiteral("COM46");
+        form->sensorBaud = 9600;
+        form->sensorPassthrough = false;
+        form->firmwareVersion = 113;
+        qint64 longestGap = 0;
+        QElapsedTimer sinceLast;
+        sinceLast.start();
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout,
+                         [&] { longestGap = std::max(longestGap, sinceLast.restart()); });
+        heartbeat.start(20);
+
+        form->StartMeasurement(true);
+        QTRY_VERIFY(form->statusText().startsWith(QLatin1String(" Requesting measurement")));
+        sim.reset(); // the device is gone: its terminal closed, its link removed
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), QStringLiteral("  Measurement results not received"),
+                                  15000);
+        QCOMPARE(form->portState, qint8(psIdle));
+
+        sim = std::make_unique<Simulator>(QStringList{"--port", "COM46"});
+        QVERIFY2(sim->waitReady(), sim->output.constData());
+        sinceLast.restart();
+        form->menuSearchClick();
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"),
+                                  30000);
+        QCOMPARE(form->sensorPort, qint16(46));
+        QVERIFY2(longestGap < 2000,
+                 qPrintable(QStringLiteral("the window took no events for %1 ms").arg(longestGap)));
     }
 
     void deviceDisappearingWhileOpen()

@@ -106,8 +106,22 @@ private slots:
         QCOMPARE(rig.form->maxHeightPercent, 10);
     }
 
+    // A port that is not a 32-bit integer ends loading there; the values before it stay.
+    void loadingStopsAtAValueOfTheWrongType_data()
+    {
+        QTest::addColumn<QVariant>("port");
+        QTest::addColumn<int>("portRead");
+        QTest::addColumn<int>("baudRead");
+        QTest::newRow("text where a number belongs") << QVariant("COM3") << -1 << 0;
+        QTest::newRow("empty") << QVariant("") << -1 << 0;
+        QTest::newRow("fractional") << QVariant("3.5") << -1 << 0;
+        QTest::newRow("beyond 32 bits") << QVariant(qint64(1) << 32 | 3) << -1 << 0;
+        QTest::newRow("a list") << QVariant(QStringList{"3", "4"}) << -1 << 0;
+        QTest::newRow("digits as text are a number") << QVariant("3") << 3 << 9600;
+    }
     void loadingStopsAtAValueOfTheWrongType()
     {
+        QFETCH(QVariant, port);
         Rig rig(QStringLiteral("mistyped"));
         {
             QSettings s = rig.store();
@@ -116,13 +130,13 @@ private slots:
             s.setValue("Width", 560);
             s.setValue("Right", 560);
             s.setValue("Options", 15);
-            s.setValue("Port", "COM3"); // text where a number belongs
+            s.setValue("Port", port);
             s.setValue("Baud", 9600);
         }
         rig.form->LoadSettings();
         QCOMPARE(rig.form->options, 15u);
-        QCOMPARE(rig.form->sensorPort, qint16(-1));
-        QCOMPARE(rig.form->sensorBaud, 0);
+        QTEST(int(rig.form->sensorPort), "portRead");
+        QTEST(rig.form->sensorBaud, "baudRead");
     }
 
     void aFullKeyIsRead()

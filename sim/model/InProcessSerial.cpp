@@ -61,6 +61,15 @@ void InProcessSerial::replug(int portNumber)
         it->second.unplugged = false;
 }
 
+void InProcessSerial::inject(int portNumber, const QByteArray &noise)
+{
+    for (auto &[id, h] : handles)
+        if (h.port == portNumber && !h.dead) {
+            collect(h); // what the device sent before the burst comes first
+            h.received.append(noise);
+        }
+}
+
 SimDevice *InProcessSerial::device(int portNumber) const
 {
     auto it = ports.find(portNumber);

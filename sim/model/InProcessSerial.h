@@ -36,6 +36,9 @@ public:
     void addBrokenPort(int portNumber); // listed, fails to open
     void unplug(int portNumber);        // the device is gone: reads and writes fail
     void replug(int portNumber);        // back again (handles opened before stay dead)
+    // A burst of line noise already in the driver's queue of every open handle of the
+    // port, as when the window was busy while a faulty device kept sending.
+    void inject(int portNumber, const QByteArray &noise);
 
     SimDevice *device(int portNumber) const; // null for silent and broken ports
     SimSensor *sensor(int portNumber) const;

@@ -27,10 +27,11 @@ std::optional<qint32> readInteger(const QSettings &store, const QString &name)
         return std::nullopt;
     const QVariant v = store.value(name);
     bool ok = false;
-    const qint32 n = v.toInt(&ok);
-    if (!ok)
+    // Read wide and checked: toInt() would take a 64-bit 4294967299 for port 3.
+    const qint64 n = v.toLongLong(&ok);
+    if (!ok || n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max())
         return std::nullopt;
-    return n;
+    return qint32(n);
 }
 
 } // namespace

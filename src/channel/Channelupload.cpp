@@ -46,11 +46,11 @@ quint16 TformMain::uploadValue(int step)
     case 128:
         return quint16(channelType());
     case 129:
-        return quint16(channelType() == ctVNotchWeir ? notchAngle : notchWidth);
+        return DimensionWord(channelType() == ctVNotchWeir ? notchAngle : notchWidth);
     case 130:
-        return quint16(crestHeight);
+        return DimensionWord(crestHeight);
     case 131:
-        return quint16(channelWidth);
+        return DimensionWord(channelWidth);
     default:
         return quint16(flowExponent);
     }

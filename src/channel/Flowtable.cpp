@@ -57,6 +57,15 @@ QByteArray RegisterWriteCommand(int reg, quint16 value)
     return QByteArrayLiteral("...ATR") + QByteArray::number(reg) + '=' + QByteArray::number(value) + '\r';
 }
 
+quint16 DimensionWord(qint32 value)
+{
+    if (value > 0xFFFF)
+        return 0xFFFF;
+    if (value < -0x8000)
+        return 0x8000;
+    return quint16(value);
+}
+
 int UploadRegister(int step)
 {
     static const int settings[] = {1, 23, 24, 128, 129, 130, 131, 132};

@@ -30,6 +30,13 @@ FlowTable BuildFlowTable(qint32 type, const ChannelDimensions &dims);
 // the value as the unsigned decimal of its 16 bits.
 QByteArray RegisterWriteCommand(int reg, quint16 value);
 
+// The 16-bit register word of a channel dimension (mm) or notch angle. A value with
+// no meaning (a negative width from text that is not a number) goes out as its low
+// 16 bits, 32768..65535, which the sensor takes for no dimension at all. A value
+// beyond 16 bits would wrap to a small one it could not tell from a real dimension
+// (70 m to 4.464 m), so it is held at the edge of that range instead.
+quint16 DimensionWord(qint32 value);
+
 // The upload walks steps 0..71: the table into registers 64..127, then Window High,
 // the sensor height, the lost-echo value and the channel description (registers 1,
 // 23, 24 and 128..132). The register a step writes:
