@@ -2,6 +2,8 @@
 #include "core/Timer.h"
 
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 // The virtual clock must fire timers as the message-driven timers of the program
 // do, or every timing test built on it proves nothing.
@@ -69,7 +71,11 @@ private slots:
         Timer slow(&clock, 10);
         Timer blocker(&clock, 5);
         QList<qint64> slowTicks;
-        connect(&slow, &Timer::timeout, [&] { slowTicks << clock.nowMs(); });
+        QList<qint64> slowDue;
+        connect(&slow, &Timer::timeout, [&] {
+            slowTicks << clock.nowMs();
+            slowDue << slow.dueUs();
+        });
         connect(&blocker, &Timer::timeout, [&] {
             blocker.stop();
             clock.sleepMs(100); // the quiet-line wait blocks the thread
@@ -81,6 +87,29 @@ private slots:
         QCOMPARE(slowTicks.first(), qint64(105));
         QCOMPARE(slowTicks.at(1), qint64(115));
         QCOMPARE(clock.nowMs(), qint64(130));
+        // The late tick still tells when it was due.
+        QCOMPARE(slowDue.first(), qint64(10000));
+        QCOMPARE(slowDue.at(1), qint64(115000));
+    }
+
+    // On the system clock a timer is a precise QTimer (a coarse one may come 5 % late),
+    // and its ticks are due on the grid of its start however late each one runs.
+    void systemTimerIsPreciseAndKeepsItsGrid()
+    {
+        Timer t(Clock::system(), 20);
+        const auto *qtimer = t.findChild<QTimer *>();
+        QVERIFY(qtimer);
+        QCOMPARE(qtimer->timerType(), Qt::PreciseTimer);
+        QList<qint64> due;
+        connect(&t, &Timer::timeout, [&] {
+            due << t.dueUs();
+            QThread::msleep(7); // a busy handler
+        });
+        t.start();
+        QTRY_VERIFY_WITH_TIMEOUT(due.size() >= 4, 5000);
+        t.stop();
+        for (int i = 1; i < due.size(); ++i)
+            QCOMPARE(due[i] - due[i - 1], qint64(20000));
     }
 
     void stoppedTimerNeverFires()

@@ -11,6 +11,7 @@
 #include "serial/Enumcomports.h"
 #include "serial/SerialDriver.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -121,6 +123,51 @@ private slots:
         QCOMPARE(held.value(128), 4);
         QCOMPARE(held.value(129), 90);
         QCOMPARE(held.value(132), 1);
+    }
+
+    // At the default pace a 14-character register write leaves the sender's last tick
+    // due at the very moment of a poll tick. That poll must still find the sender
+    // running, as on the virtual clock, or the 250 ms wait runs out before the
+    // acknowledgement has been seen twice and every attempt fails. Nothing else here
+    // is close to its time limit: the other two writes leave a margin of 25 ms or more.
+    void writeAtTheDefaultPace()
+    {
+        const int port = 63;
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(QStringLiteral(EG_SIM_PROGRAM), {"--port", QStringLiteral("COM%1").arg(port)});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("COM%1").arg(port))), 5000);
+
+        RecordingDialogs dialogs;
+        Platform p;
+        p.dialogs = &dialogs;
+        p.settingsOrganization =
+            QStringLiteral("EchoGaugeTest-e2epace-%1").arg(QCoreApplication::applicationPid());
+        auto form = std::make_unique<TformMain>(p);
+        QCOMPARE(form->timerSlowTx->interval(), 20);
+        QStringList statuses;
+        connect(form->statusBar, &QStatusBar::messageChanged, form.get(),
+                [&](const QString &text) { statuses << text; });
+        form->options = 1u;
+        form->StartSearch({qint16(port), QStringLiteral("COM%1").arg(port), 9600, false});
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"),
+                                  30000);
+
+        // A depth channel at 9.500 m with 10 % headroom: "...ATR1=10450" and
+        // "...ATR23=9500", each with a carriage return, are 14 characters.
+        form->cbChanType->setCurrentIndex(ctMeasureDepth);
+        form->cbSetMaxHeight->setChecked(true);
+        form->maxHeightPercent = 10;
+        form->trackSensorHeight->setValue(form->trackSensorHeight->maximum() - 9500);
+        form->btnSetHeight->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form->portState == psIdle, 20000);
+        QCOMPARE(form->statusText(), QStringLiteral(" Sensor data successfully written"));
+        QVERIFY(statuses.filter(QStringLiteral(" Writing sensor data (Attempt")).isEmpty());
+        ClosePort(&form->commPort);
+        form.reset();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
     }
 };
 

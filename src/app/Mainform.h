@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <array>
+#include <limits>
 
 class QAction;
 class QCheckBox;
@@ -116,6 +117,10 @@ public:
     TRingBuffer *rxBuffer = nullptr;
     QByteArray txPending;
     quint32 txPortGeneration = 0; // the port the pending characters were meant for
+    // When the sender's last tick was due: a port-service tick due at that same moment
+    // still finds the sender busy, whichever of the two the event loop runs first.
+    qint64 txDoneDueUs = std::numeric_limits<qint64>::min();
+    bool senderBusyAt(qint64 dueUs) const;
     PortList *portNames = nullptr;
 
     // ---------------------------------------------------------------- exchanges

@@ -14,6 +14,7 @@ class SystemClock : public Clock
 public:
     SystemClock() { origin.start(); }
     qint64 nowMs() const override { return origin.elapsed(); }
+    qint64 nowUs() const override { return origin.nsecsElapsed() / 1000; }
     void sleepMs(int ms) override { QThread::msleep(ms > 0 ? ms : 0); }
 
 private:
@@ -83,6 +84,7 @@ void VirtualClock::advance(qint64 ms)
         }
         // A periodic timer is re-armed from the moment it fires, before its handler
         // runs, so a handler that stops or restarts it has the last word.
+        t->dueAtUs = t->deadline * 1000;
         schedule(t);
         t->fire();
     }

@@ -17,6 +17,9 @@ public:
 
     // Milliseconds since an arbitrary origin.
     virtual qint64 nowMs() const = 0;
+    // The same in microseconds, for telling two timers due in the same millisecond apart
+    // from two due a millisecond or more apart.
+    virtual qint64 nowUs() const { return nowMs() * 1000; }
 
     // Blocks the calling (user-interface) thread. Timers do not fire meanwhile.
     virtual void sleepMs(int ms) = 0;

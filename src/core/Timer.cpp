@@ -4,7 +4,8 @@
 
 #include <QTimer>
 
-Timer::Timer(Clock *clock, int intervalMs, QObject *parent) : QObject(parent), intervalMs(intervalMs)
+Timer::Timer(Clock *clock, int intervalMs, QObject *parent)
+    : QObject(parent), clock(clock), intervalMs(intervalMs)
 {
     if (clock && clock->isVirtual()) {
         virtualClock = static_cast<VirtualClock *>(clock);
@@ -28,10 +29,13 @@ void Timer::setInterval(int ms)
     if (ms == intervalMs)
         return;
     intervalMs = ms;
-    if (qtimer)
+    if (qtimer) {
         qtimer->setInterval(ms); // QTimer restarts an active timer itself
-    else if (active && virtualClock)
+        if (active)
+            arm();
+    } else if (active && virtualClock) {
         virtualClock->schedule(this);
+    }
 }
 
 void Timer::setEnabled(bool on)
@@ -40,19 +44,33 @@ void Timer::setEnabled(bool on)
         return;
     active = on;
     if (qtimer) {
-        if (on)
+        if (on) {
             qtimer->start();
-        else
+            arm();
+        } else {
             qtimer->stop();
+        }
     } else if (on && virtualClock) {
         virtualClock->schedule(this);
     }
 }
 
+// A precise periodic QTimer keeps to the grid of its start, so the tick's due time
+// is counted on that grid rather than read from the clock, which a busy event loop
+// would make late by a varying amount.
+void Timer::arm()
+{
+    armedAtUs = clock ? clock->nowUs() : 0;
+    ticksSinceArmed = 0;
+}
+
 void Timer::fire()
 {
-    if (active)
-        emit timeout();
+    if (!active)
+        return;
+    if (qtimer)
+        dueAtUs = armedAtUs + ++ticksSinceArmed * qint64(intervalMs) * 1000;
+    emit timeout();
 }
 
 void Timer::clockGone()

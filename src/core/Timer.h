@@ -27,6 +27,10 @@ public:
     void start() { setEnabled(true); }
     void stop() { setEnabled(false); }
 
+    // When the tick being handled was due (microseconds on the clock): the moment the
+    // timer was armed plus whole intervals, however late the tick actually came.
+    qint64 dueUs() const { return dueAtUs; }
+
 signals:
     void timeout();
 
@@ -35,10 +39,16 @@ private:
     void fire();
     void clockGone();
 
+    void arm();
+
+    Clock *clock;
     VirtualClock *virtualClock = nullptr;
     QTimer *qtimer = nullptr;
     int intervalMs;
     bool active = false;
     qint64 deadline = 0;
     quint64 order = 0;
+    qint64 armedAtUs = 0;
+    qint64 ticksSinceArmed = 0;
+    qint64 dueAtUs = 0;
 };

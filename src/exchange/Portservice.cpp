@@ -24,7 +24,7 @@ void TformMain::timerPortServiceTimer()
 {
     // While a command is still going out character by character nothing moves, so
     // every reply wait starts only once the whole request has left.
-    if (timerSlowTx->isActive())
+    if (senderBusyAt(timerPortService->dueUs()))
         return;
 
     switch (portState) {

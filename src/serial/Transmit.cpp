@@ -47,6 +47,7 @@ void TformMain::timerSlowTxTimer()
 {
     if (txPending.isEmpty()) {
         timerSlowTx->stop();
+        txDoneDueUs = timerSlowTx->dueUs();
         return;
     }
     // The port was closed (or replaced) under the sender: the rest of the request
@@ -54,11 +55,21 @@ void TformMain::timerSlowTxTimer()
     if (!commPort.isOpen() || commPort.generation != txPortGeneration) {
         txPending.clear();
         timerSlowTx->stop();
+        txDoneDueUs = timerSlowTx->dueUs();
         return;
     }
     // A lost character shows up as a missing reply, and the exchange retries.
     WritePortByte(&commPort, txPending.at(0));
     txPending.remove(0, 1);
+}
+
+// Timers are set in whole milliseconds, so two ticks due less than half a millisecond
+// apart were due at the same moment; only the order in which they were armed tells
+// them apart. The scheduler resumes only at a tick after the sender has stopped.
+bool TformMain::senderBusyAt(qint64 dueUs) const
+{
+    constexpr qint64 sameMomentUs = 500;
+    return timerSlowTx->isActive() || txDoneDueUs > dueUs - sameMomentUs;
 }
 
 void TformMain::timerTxLedTimer()
