@@ -4,8 +4,9 @@
 set -euo pipefail
 # fonts-dejavu-core: without it a fresh machine has no proportional fallback, and every
 # family but Arial (Tahoma, sans-serif) is drawn in Liberation Mono.
+# poppler-utils: pdftotext and pdftoppm read the site report back in the tests.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl1-mesa-dev
-          fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick)
+          fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <csignal>
@@ -40,6 +41,63 @@ int fail(const QString &text)
 {
     std::fprintf(stderr, "echogauge-sim: %s\n", qPrintable(text));
     return 1;
+}
+
+// What crossed the line, for a test to compare with what the application meant to
+// send: one line per run of bytes in one direction, "> " from the PC, "< " to the
+// PC, "! " from the PC at line settings the device does not understand. Bytes are
+// written as text: printable ASCII as it stands, a backslash doubled, CR and LF as
+// \r and \n, every other byte as \xHH.
+class WireLog
+{
+public:
+    bool open(const QString &path)
+    {
+        file.setFileName(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    }
+    void record(char direction, const char *bytes, qint64 count)
+    {
+        if (!file.isOpen() || count <= 0)
+            return;
+        QByteArray text;
+        if (direction != last) {
+            if (last)
+                text += '\n';
+            text += direction;
+            text += ' ';
+            last = direction;
+        }
+        for (qint64 i = 0; i < count; ++i) {
+            const auto b = quint8(bytes[i]);
+            if (b == '\\')
+                text += "\\\\";
+            else if (b == '\r')
+                text += "\\r";
+            else if (b == '\n')
+                text += "\\n";
+            else if (b >= 0x20 && b < 0x7F)
+                text += char(b);
+            else
+                text += "\\x" + QByteArray::number(b, 16).rightJustified(2, '0');
+        }
+        // Unbuffered: a test reads the log while we run.
+        file.write(text);
+    }
+
+private:
+    QFile file;
+    char last = 0;
+};
+
+// Replaces the file whole, so that a reader never sees half of it.
+bool writeRegistersFile(const SimSensor &sensor, const QString &path)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(sensor.registersText());
+    return f.commit();
 }
 
 } // namespace
@@ -75,10 +133,13 @@ int main(int argc, char **argv)
     const QCommandLineOption dropOpt("drop", "Lose the first n replies.", "n");
     const QCommandLineOption signedOpt("signed-registers",
                                        "Show register values as signed numbers in the dump.");
-    const QCommandLineOption outOpt("registers-out",
-                                    "Write the registers as R<n>=<v> lines to this file on exit.", "file");
+    const QCommandLineOption outOpt(
+        "registers-out", "Write the registers as R<n>=<v> lines to this file on exit and after every write.",
+        "file");
+    const QCommandLineOption wireOpt("wire-log", "Log every byte received and sent to this file.", "file");
     parser.addOptions({portOpt, loggerOpt, firmwareOpt, levelOpt, mountOpt, registerOpt, delayOpt, silentOpt,
-                       garbleOpt, splitOpt, noAckOpt, missingOpt, invalidOpt, dropOpt, signedOpt, outOpt});
+                       garbleOpt, splitOpt, noAckOpt, missingOpt, invalidOpt, dropOpt, signedOpt, outOpt,
+                       wireOpt});
     parser.process(app);
 
     const QString portName = parser.value(portOpt).toUpper();
@@ -117,6 +178,16 @@ int main(int argc, char **argv)
     sensor.faults.invalidReadings = parser.isSet(invalidOpt);
     sensor.faults.dropReplies = parser.isSet(dropOpt) ? parser.value(dropOpt).toInt() : 0;
     sensor.faults.signedRegisters = parser.isSet(signedOpt);
+    WireLog wire;
+    if (parser.isSet(wireOpt) && !wire.open(parser.value(wireOpt)))
+        return fail(QStringLiteral("cannot write the wire log %1").arg(parser.value(wireOpt)));
+    const QString registersPath = parser.value(outOpt);
+    QMap<int, quint16> registersWritten;
+    if (!registersPath.isEmpty()) {
+        registersWritten = sensor.registers;
+        if (!writeRegistersFile(sensor, registersPath))
+            return fail(QStringLiteral("cannot write %1").arg(registersPath));
+    }
 
     // The pseudo-terminal. We keep the slave open ourselves: the master would
     // otherwise read EIO each time the application closes its side, and its
@@ -168,8 +239,10 @@ int main(int argc, char **argv)
         // noise that the application's receiver throws away.
         const QByteArray out = device.takeOutput(now);
         if (!out.isEmpty() && matching) {
-            if (::write(master, out.constData(), size_t(out.size())) < 0 && errno != EAGAIN)
+            const ssize_t sent = ::write(master, out.constData(), size_t(out.size()));
+            if (sent < 0 && errno != EAGAIN)
                 break;
+            wire.record('<', out.constData(), sent);
         }
 
         int timeoutMs = 10;
@@ -191,14 +264,19 @@ int main(int argc, char **argv)
             termios now2;
             const bool understood = tcgetattr(slave, &now2) == 0 && LineSettings::fromTermios(now2) == wanted;
             const qint64 at = clock.nsecsElapsed() / 1000;
+            wire.record(understood ? '>' : '!', buffer, n);
             for (ssize_t i = 0; understood && i < n; ++i)
                 device.arrive(at, buffer[i]);
+            if (!registersPath.isEmpty() && sensor.registers != registersWritten) {
+                registersWritten = sensor.registers;
+                writeRegistersFile(sensor, registersPath);
+            }
         }
     }
 
     QFile::remove(link);
-    if (parser.isSet(outOpt) && !sensor.writeRegisters(parser.value(outOpt)))
-        std::fprintf(stderr, "echogauge-sim: cannot write %s\n", qPrintable(parser.value(outOpt)));
+    if (!registersPath.isEmpty() && !writeRegistersFile(sensor, registersPath))
+        std::fprintf(stderr, "echogauge-sim: cannot write %s\n", qPrintable(registersPath));
     ::close(slave);
     ::close(master);
     return 0;

@@ -87,6 +87,7 @@ struct ExchangeRig
         form->sensorBaud = baud;
         form->sensorPassthrough = loggerBaud != 0;
         form->firmwareVersion = firmware;
+        form->sensorFound = true;
         return sensor;
     }
 

@@ -1,5 +1,6 @@
 // Continuous measurement against echogauge-sim on a real pseudo-terminal, in real
 // time: ten readings follow each other and stand in the history graph.
+#include "CsvReader.h"
 #include "TestPlatform.h"
 
 #include "app/Mainform.h"
@@ -11,12 +12,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <QAction>
 
 #include <memory>
 
@@ -61,6 +65,67 @@ private slots:
         QCOMPARE(form->statusText(), QStringLiteral(" Depth = 1.234m"));
         QVERIFY(!form->timerSonar->isActive());
         qInfo("ten readings in %lld ms", static_cast<long long>(ms));
+
+        ClosePort(&form->commPort);
+        form.reset();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+
+    // Five single readings exported and read back:
+    // five rows in the order taken, each with the value the window showed for it.
+    void historyExportAfterFiveMeasurements()
+    {
+        QTemporaryDir ports;
+        QVERIFY(ports.isValid());
+        qputenv("ECHOGAUGE_PORTS_DIR", QFile::encodeName(ports.path()));
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(QStringLiteral(EG_SIM_PROGRAM), {"--port", "COM47", "--level", "800"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ports.filePath("COM47")), 5000);
+
+        RecordingDialogs dialogs;
+        auto form = std::make_unique<TformMain>(
+            testPlatform(Clock::system(), SerialDriver::system(), &dialogs,
+                         QStringLiteral("e2e-export-%1").arg(QCoreApplication::applicationPid())));
+        QVERIFY(OpenPort(&form->commPort, 47, 9600));
+        form->cbChanType->setCurrentIndex(1);
+        QVERIFY(!form->menuExportHistory->isEnabled());
+        QStringList shown;
+        for (int i = 0; i < 5; ++i) {
+            form->menuMeasureClick();
+            QTRY_VERIFY_WITH_TIMEOUT(form->historyEntries->size() == i + 1, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(form->portState == psIdle, 5000);
+            shown << form->textResultHeight->text();
+        }
+        QVERIFY(form->menuExportHistory->isEnabled());
+
+        QTemporaryDir out;
+        const QString path = out.filePath(QStringLiteral("history.csv"));
+        dialogs.saveAnswers << path;
+        form->menuExportHistory->trigger();
+        QVERIFY(dialogs.messages.isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        bool wellFormed = false;
+        const QList<QStringList> rows = ReadCsv(file.readAll(), &wellFormed);
+        QVERIFY(wellFormed);
+        QCOMPARE(rows.size(), 6);
+        QCOMPARE(rows.first().first(), QStringLiteral("Time"));
+        QDateTime previous;
+        for (int i = 1; i <= 5; ++i) {
+            const QStringList &r = rows.at(i);
+            QCOMPARE(r.size(), 8);
+            const QDateTime taken = QDateTime::fromString(r.at(0), Qt::ISODateWithMs);
+            QVERIFY2(taken.isValid(), qPrintable(r.at(0)));
+            if (previous.isValid())
+                QVERIFY(taken > previous);
+            previous = taken;
+            QCOMPARE(r.at(1) + r.at(2), shown.at(i - 1)); // "0.800" + "m" as shown "0.800m"
+            QCOMPARE(r.at(3), QStringLiteral("yes"));
+            QCOMPARE(r.at(5), QStringLiteral("5"));
+        }
 
         ClosePort(&form->commPort);
         form.reset();

@@ -1,3 +1,5 @@
+#include "SimHarness.h"
+
 #include "app/Mainform.h"
 #include "app/Platform.h"
 #include "core/Clock.h"
@@ -26,54 +28,6 @@
 namespace {
 
 const QByteArray identificationPattern("EchoGauge 18F2620 Version ??.??");
-
-// echogauge-sim running for one test, published in the test's own ports directory.
-class Simulator
-{
-public:
-    explicit Simulator(const QStringList &arguments)
-    {
-        process.setProgram(QStringLiteral(EG_SIM_PROGRAM));
-        process.setArguments(arguments);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-    }
-    ~Simulator() { stop(); }
-
-    // Waits for the simulator's ready line.
-    bool waitReady()
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000) {
-            if (process.state() == QProcess::NotRunning)
-                return false;
-            process.waitForReadyRead(100);
-            output += process.readAllStandardOutput();
-            if (output.contains("echogauge-sim: COM") && output.contains('\n'))
-                return true;
-        }
-        return false;
-    }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate(); // SIGTERM: it removes its link and writes its registers
-        if (!process.waitForFinished(3000)) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-    void kill()
-    {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-
-    QProcess process;
-    QByteArray output;
-};
 
 // A bare terminal on a published port, as a loader or a terminal program uses it,
 // to check the simulator and the loader without the application in between.

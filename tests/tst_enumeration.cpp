@@ -184,6 +184,9 @@ private slots:
         QTest::newRow("digits past the int range")
             << "/dev/ttyUSB4294967296" << -1 << quint32(excludeUsbVirtual);
         QTest::newRow("largest int") << "/dev/ttyS2147483647" << -1 << quint32(excludeBuiltIn);
+        // COM2 opens /dev/ttyS1: another node of a family name keeps its class only.
+        QTest::newRow("leading zero") << "/dev/ttyS01" << -1 << quint32(excludeBuiltIn);
+        QTest::newRow("outside /dev") << "/tmp/ttyUSB0" << -1 << quint32(excludeUsbVirtual);
     }
     void deviceNumbers()
     {
@@ -237,6 +240,9 @@ private slots:
         QTest::newRow("linked device of another family keeps its number to itself")
             << QStringList{"/dev/ttyAMA0", "/dev/ttyAMA1"} << QList<PortLink>{link("COM2", "/dev/ttyAMA0")}
             << 6u << QStringList{"COM2", "COM130"};
+        QTest::newRow("link target classed as the path it names")
+            << QStringList{"/dev/ttyUSB0"} << QList<PortLink>{link("COM3", "/dev/ttyUSB0/")} << 8u
+            << QStringList{};
         QTest::newRow("a dangling link hides no device")
             << QStringList{"/dev/ttyUSB0"} << QList<PortLink>{link("COM3", "/dev/ttyUSB0", false)} << 0u
             << QStringList{"COM33"};
@@ -284,6 +290,15 @@ private slots:
         QTest::newRow("the same node reported twice counts once")
             << QStringList{"/dev/ttyAMA0", "/dev//ttyAMA0", "/dev/ttyAMA1"} << 0u
             << QStringList{"COM129", "COM130"} << QStringList{"/dev/ttyAMA0", "/dev/ttyAMA1"};
+        QTest::newRow("family names the fixed rule does not open")
+            << QStringList{"/dev/ttyS1", "/dev/ttyS01", "/dev/serial/ttyUSB0"} << 0u
+            << QStringList{"COM2", "COM129", "COM130"}
+            << QStringList{"/dev/ttyS1", "/dev/serial/ttyUSB0", "/dev/ttyS01"};
+        QTest::newRow("trailing digits of any length in numeric order")
+            << QStringList{"/dev/ttyAMA10000000000", "/dev/ttyAMA9999999999", "/dev/ttyAMA02", "/dev/ttyAMA1"}
+            << 0u << QStringList{"COM129", "COM130", "COM131", "COM132"}
+            << QStringList{"/dev/ttyAMA1", "/dev/ttyAMA02", "/dev/ttyAMA9999999999",
+                           "/dev/ttyAMA10000000000"};
         QStringList many;
         for (int i = 0; i < 130; ++i)
             many << QStringLiteral("/dev/ttyTHS%1").arg(i);

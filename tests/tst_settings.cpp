@@ -462,7 +462,9 @@ private slots:
             cancelHadFocus = dialog->btnCancel->isDefault();
             (ok ? dialog->btnOk : dialog->btnCancel)->click();
         });
+        rig.dialogs.onDialog = [](QDialog *d) { return d->exec(); }; // the real modal run
         rig.form->menuOptionsClick();
+        QCOMPARE(rig.dialogs.dialogsRun, QStringList{QStringLiteral(" Options")});
         QCOMPARE(shownDelay, delayShown);
         QCOMPARE(shownHeadroom, headroomShown);
         QCOMPARE(shownText, QString::number(delayShown));
@@ -483,6 +485,7 @@ private slots:
             QCOMPARE(dialog->editHeadroom->text(), QStringLiteral("9"));
             dialog->btnCancel->click();
         });
+        rig.dialogs.onDialog = [](QDialog *d) { return d->exec(); };
         rig.form->menuOptionsClick();
         QCOMPARE(rig.form->timerSlowTx->interval(), 20);
         QCOMPARE(rig.form->maxHeightPercent, 10);

@@ -115,6 +115,7 @@ void TformMain::buildForm()
     buildSensorPage();
     buildChannelPage();
     buildMeasurement();
+    buildSiteRecord();
 }
 
 void TformMain::buildStatusStrip()

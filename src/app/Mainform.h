@@ -60,6 +60,7 @@ enum PortState : qint8
 
 class TformManual;
 struct RegisterDump;
+struct SiteReport;
 
 // The main window. It owns the port, the receive buffer and everything else that
 // outlives one event, and carries the behaviour of every subsystem as its own
@@ -283,6 +284,24 @@ public:
     TSoundWave soundWaves[soundWaveCount];
     QImage sonarBackdrop; // what the window shows where the sensor drawing stands
     SoundWaveOverlay *sonarOverlay = nullptr;
+
+    // ---------------------------------------------------------------- site record
+    void buildSiteRecord();
+    void updateSiteRecordActions(); // enabled while each has something to give
+    void menuShowFlowTableClick();
+    void menuExportFlowTableClick();
+    void menuExportHistoryClick();
+    void menuSaveReportClick();
+    SiteReport siteReport() const; // what the window knows now, for the report
+
+    bool sensorFound = false; // identified and accepted by the last search
+    bool configRead = false;  // its configuration read since
+    qint32 sensorSerial = 0;  // as the last configuration read gave it
+    QAction *menuShowFlowTable = nullptr;
+    QAction *menuExportFlowTable = nullptr;
+    QAction *menuExportHistory = nullptr;
+    QAction *menuSaveReport = nullptr;
+    QPushButton *btnShowFlowTable = nullptr;
 
     // ---------------------------------------------------------------- timers
     Timer *timerPortService;

@@ -79,7 +79,7 @@ void TformMain::menuOptionsClick()
     TformOptions dialog(this);
     dialog.setDelay(qint16(timerSlowTx->interval()));
     dialog.setHeadroom(qint16(maxHeightPercent));
-    if (dialog.exec() == QDialog::Accepted) {
+    if (platform.dialogs->exec(&dialog) == QDialog::Accepted) {
         timerSlowTx->setInterval(dialog.spinDelay->position());
         maxHeightPercent = dialog.spinHeadroom->position();
     }

@@ -76,6 +76,8 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
 {
     EnableSensorControls(false);
     textSerial->hide();
+    sensorFound = false;
+    configRead = false;
 
     // The search takes over whatever exchange runs. A request still going out would
     // keep the scheduler waiting for a sender that can no longer write, so its
@@ -120,6 +122,7 @@ void TformMain::SearchTick()
         // The firmware check reads the version digits from here.
         rxBuffer->Skip(at + identificationPrefixLength);
         if (CheckFirmware()) {
+            sensorFound = true;
             StartReadConfig();
         } else {
             ClosePort(&commPort);

@@ -187,6 +187,8 @@ void TformMain::applyRegisterDump(const RegisterDump &d)
     trackSensorHeight->setValue(d.range - (d.height & 0x7FFF));
     ShowLostEcho();
 
+    sensorSerial = d.serial;
+    configRead = true;
     textSerial->setText(SerialLabelText(d.serial, firmwareVersion));
     textSerial->adjustSize(); // a six-digit serial must not be cut off
     textSerial->setVisible(true);

@@ -155,6 +155,7 @@ void TformMain::completeMeasurement(const MeasurementReply &reply)
     StopSoundWaves();
     tabSensor->update();
     AddHistoryEntry(value, flow, headFlow, reply.validSamples, reply.samples, reply.gain);
+    updateSiteRecordActions();
 }
 
 void TformMain::buildMeasurement()

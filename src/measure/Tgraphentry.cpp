@@ -507,4 +507,5 @@ void TformMain::clearHistory()
     auto *area = static_cast<HistoryArea *>(scrollGraphArea);
     area->setContentWidth(0);
     area->viewport()->update();
+    updateSiteRecordActions();
 }

@@ -65,22 +65,34 @@ const DeviceClass deviceClasses[] = {
     {"rfcomm", 97, 128, excludeBluetoothPort},
 };
 
-// A device node's name split into its family (everything before the trailing digits)
-// and the number those digits give, -1 without digits.
+// A device node's name split into its family (everything before the trailing
+// digits) and the number those digits give, kept as the digits without leading
+// zeros so that a run of any length compares as the number it is.
 struct NodeName
 {
     QString family;
-    qint64 index;
+    QString index;
 };
+
+bool asciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 NodeName nodeName(const QString &path)
 {
     int digits = int(path.size());
-    while (digits > 0 && path.at(digits - 1).isDigit() && path.size() - digits < 9)
+    while (digits > 0 && asciiDigit(path.at(digits - 1)))
         --digits;
-    if (digits == path.size())
-        return {path, -1};
-    return {path.left(digits), path.mid(digits).toLongLong()};
+    int significant = digits;
+    while (significant < path.size() && path.at(significant) == QLatin1Char('0'))
+        ++significant;
+    return {path.left(digits), path.mid(significant)};
+}
+
+bool indexBefore(const QString &a, const QString &b)
+{
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 QString cleanDevicePath(const QString &path)
@@ -107,7 +119,8 @@ int PortNumberForDevice(const QString &path, quint32 *exclusionClass)
 {
     if (exclusionClass)
         *exclusionClass = 0;
-    const QString name = QFileInfo(path).fileName();
+    const QString device = cleanDevicePath(path);
+    const QString name = QFileInfo(device).fileName();
     for (const DeviceClass &c : deviceClasses) {
         const QLatin1String prefix(c.prefix);
         if (!name.startsWith(prefix))
@@ -118,14 +131,16 @@ int PortNumberForDevice(const QString &path, quint32 *exclusionClass)
         if (digits.isEmpty() || digits.size() > 3)
             return -1;
         for (const QChar d : digits)
-            if (d < QLatin1Char('0') || d > QLatin1Char('9'))
+            if (!asciiDigit(d))
                 return -1;
-        // Digits past the int range are no number at all, not port 0 of the class.
-        bool ok = false;
-        const int k = digits.toInt(&ok);
-        if (!ok || k > c.lastPort - c.firstPort)
+        const int k = digits.toInt();
+        if (k > c.lastPort - c.firstPort)
             return -1;
-        return c.firstPort + k;
+        // The number opens /dev/<family><k>; any other node of that name
+        // (/dev/ttyS01, /tmp/ttyS1) would be listed as a port that opens another
+        // device, so it is numbered with the other families.
+        const int n = c.firstPort + k;
+        return DeviceForPortNumber(n) == device ? n : -1;
     }
     return -1;
 }
@@ -156,7 +171,7 @@ QList<NumberedDevice> NumberedDevices(const QStringList &devices)
         if (na.family != nb.family)
             return na.family < nb.family;
         if (na.index != nb.index)
-            return na.index < nb.index;
+            return indexBefore(na.index, nb.index);
         return a.path < b.path;
     });
     int next = firstOtherPort;

@@ -1,0 +1,216 @@
+// The site record: the flow table as the sensor will hold it, the CSV exports and
+// the commissioning report, wired into the window. What they hold is worked out by
+// plain functions (Flowtableview, Historyexport, Sitereport); this only gathers the
+// window's state for them and shows what came of it.
+#include "app/Mainform.h"
+
+#include "app/Sitereport.h"
+#include "channel/Flowtableview.h"
+#include "core/Csv.h"
+#include "exchange/Setconfig.h"
+#include "measure/Historyexport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+QAction *siteAction(QWidget *owner, const QString &caption, const QKeySequence &keys)
+{
+    auto *a = new QAction(caption, owner);
+    a->setShortcut(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    owner->addAction(a);
+    return a;
+}
+
+QString withoutMnemonic(QString caption)
+{
+    return caption.remove(QLatin1Char('&'));
+}
+
+ChannelDimensions dimensionsShown(const TformMain &w)
+{
+    return ChannelDimensions{w.notchAngle, w.crestHeight, w.channelWidth, w.notchWidth};
+}
+
+} // namespace
+
+void TformMain::buildSiteRecord()
+{
+    // Window-wide shortcuts: the menus have no mnemonics of their own, and none of
+    // the window's controls uses Ctrl+Shift.
+    menuShowFlowTable = siteAction(this, QStringLiteral("Show F&low Table ..."),
+                                   QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+    menuExportFlowTable = siteAction(this, QStringLiteral("Export &Flow Table ..."),
+                                     QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    menuExportHistory = siteAction(this, QStringLiteral("Export Measurement &History ..."),
+                                   QKeySequence(QStringLiteral("Ctrl+Shift+H")));
+    menuSaveReport = siteAction(this, QStringLiteral("Save Site &Report ..."),
+                                QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+    menuFile->insertActions(menuOptions, {menuExportFlowTable, menuExportHistory, menuSaveReport});
+    menuFile->insertSeparator(menuOptions);
+
+    // Under the upload button, where the page has room to spare.
+    btnShowFlowTable = new QPushButton(menuShowFlowTable->text(), tabChannel);
+    btnShowFlowTable->setGeometry(8, 398, 209, 25);
+    btnShowFlowTable->setAccessibleName(withoutMnemonic(menuShowFlowTable->text()));
+    btnShowFlowTable->setToolTip(
+        QStringLiteral("The 32 points \"Send Channel Data to EchoGauge\" would send (%1)")
+            .arg(menuShowFlowTable->shortcut().toString(QKeySequence::NativeText)));
+
+    connect(menuShowFlowTable, &QAction::triggered, this, &TformMain::menuShowFlowTableClick);
+    connect(btnShowFlowTable, &QPushButton::clicked, menuShowFlowTable, &QAction::trigger);
+    connect(menuExportFlowTable, &QAction::triggered, this, &TformMain::menuExportFlowTableClick);
+    connect(menuExportHistory, &QAction::triggered, this, &TformMain::menuExportHistoryClick);
+    connect(menuSaveReport, &QAction::triggered, this, &TformMain::menuSaveReportClick);
+    // Also set by code (a configuration read, a description file).
+    connect(cbChanType, &QComboBox::currentIndexChanged, this, &TformMain::updateSiteRecordActions);
+    connect(menuFile, &QMenu::aboutToShow, this, &TformMain::updateSiteRecordActions);
+    updateSiteRecordActions();
+}
+
+void TformMain::updateSiteRecordActions()
+{
+    if (!menuShowFlowTable)
+        return; // still being built
+    const bool table = HasFlowTable(channelType());
+    menuShowFlowTable->setEnabled(table);
+    btnShowFlowTable->setEnabled(table);
+    menuExportFlowTable->setEnabled(table);
+    menuExportHistory->setEnabled(historyEntries && !historyEntries->isEmpty());
+}
+
+void TformMain::menuShowFlowTableClick()
+{
+    if (!HasFlowTable(channelType()))
+        return;
+    const FlowTableListing t = ListFlowTable(BuildFlowTable(channelType(), dimensionsShown(*this)));
+
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Flow Table"));
+    dialog.setFont(windowFont());
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *about = new QLabel(QStringLiteral("%1: the 32 points \"Send Channel Data to EchoGauge\" sends.\n"
+                                            "Flow-scale exponent: %2     Resolution: %3 per count")
+                                 .arg(ChannelTypeName(channelType()))
+                                 .arg(t.exponent)
+                                 .arg(t.resolution),
+                             &dialog);
+    layout->addWidget(about);
+    auto *grid = new QTableWidget(int(t.rows.size()), 4, &dialog);
+    grid->setObjectName(QStringLiteral("flowTableGrid"));
+    grid->setAccessibleName(QStringLiteral("Flow table"));
+    grid->setHorizontalHeaderLabels({QStringLiteral("Point"), QStringLiteral("Head (m)"),
+                                     QStringLiteral("Flow (%1)").arg(t.flowUnit), QStringLiteral("Count")});
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+    grid->horizontalHeader()->setStretchLastSection(true);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int r = 0; r < t.rows.size(); ++r) {
+        const FlowTableRow &row = t.rows[r];
+        const QStringList cells{QString::number(row.point), row.head, row.flow, QString::number(row.count)};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto *item = new QTableWidgetItem(cells[c]);
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            grid->setItem(r, c, item);
+        }
+    }
+    grid->resizeColumnsToContents();
+    grid->setMinimumSize(grid->horizontalHeader()->length() + 30, 420);
+    layout->addWidget(grid);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    platform.dialogs->exec(&dialog);
+}
+
+namespace {
+
+// Saves what make() gives under a name the user picks; a failure says where and
+// why, and leaves any earlier file as it was.
+void exportTo(TformMain *w, const QString &title, const QString &filter, const QString &suffix,
+              const std::function<bool(const QString &, QString *)> &write)
+{
+    const QString path = w->platform.dialogs->saveFileName(w, title, filter, suffix);
+    if (path.isEmpty())
+        return;
+    QString why;
+    if (!write(path, &why))
+        w->platform.dialogs->message(w, QStringLiteral("Unable to write to %1\n%2").arg(path, why),
+                                     Dialogs::Icon::Error);
+}
+
+const QString csvFilter = QStringLiteral("CSV Files (*.csv);;All Files (*.*)");
+
+} // namespace
+
+void TformMain::menuExportFlowTableClick()
+{
+    if (!HasFlowTable(channelType()))
+        return;
+    const QByteArray csv = FlowTableCsv(ListFlowTable(BuildFlowTable(channelType(), dimensionsShown(*this))));
+    exportTo(this, QStringLiteral("Export Flow Table"), csvFilter, QStringLiteral("csv"),
+             [&](const QString &path, QString *why) { return WriteFileAtomically(path, csv, why); });
+}
+
+void TformMain::menuExportHistoryClick()
+{
+    if (historyEntries->isEmpty())
+        return;
+    const QByteArray csv = HistoryCsv(*historyEntries);
+    exportTo(this, QStringLiteral("Export Measurement History"), csvFilter, QStringLiteral("csv"),
+             [&](const QString &path, QString *why) { return WriteFileAtomically(path, csv, why); });
+}
+
+void TformMain::menuSaveReportClick()
+{
+    const SiteReport report = siteReport();
+    exportTo(this, QStringLiteral("Save Site Report"), QStringLiteral("PDF Files (*.pdf);;All Files (*.*)"),
+             QStringLiteral("pdf"),
+             [&](const QString &path, QString *why) { return WriteSiteReport(path, report, why); });
+}
+
+SiteReport TformMain::siteReport() const
+{
+    SiteReport r;
+    r.made = QDateTime::currentDateTime();
+    r.application =
+        QStringLiteral("%1 %2").arg(QLatin1String(applicationTitle), QLatin1String(applicationVersion));
+    r.sensorFound = sensorFound;
+    r.configRead = configRead;
+    r.serial = sensorSerial;
+    r.firmwareVersion = firmwareVersion;
+    // A port adopted from the command line or set up by hand has a number only.
+    r.portName = sensorPortName.isEmpty() && sensorPort >= 0 ? QStringLiteral("COM%1").arg(sensorPort)
+                                                             : sensorPortName;
+    r.baud = sensorBaud;
+    r.passthrough = sensorPassthrough;
+    r.installedHeightMm = trackSensorHeight->maximum() - trackSensorHeight->value();
+    r.windowHighMm = WindowHighValue(channelType(), cbSetMaxHeight->isChecked(), maxHeightPercent,
+                                     SensorHeightValue(channelType(), r.installedHeightMm), sensorType);
+    r.lostEchoRepeats = cbLostEcho->currentIndex() == 0;
+    r.lostEchoValue = editLostEchoValue->text().trimmed();
+    r.channelType = channelType();
+    r.dims = dimensionsShown(*this);
+    r.descriptionChanged = channelChanged;
+    r.setupChanged = setupChanged;
+    const qint64 n = historyEntries->size();
+    for (qint64 i = std::max<qint64>(0, n - reportMeasurements); i < n; ++i)
+        r.lastMeasurements.append(HistoryRecordOf(historyEntries->at(i)));
+    return r;
+}
