@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -175,6 +176,33 @@ private slots:
         QVERIFY(w.editChanWidth->isHidden());
         QVERIFY(w.trackSensorHeight->isHidden());
         QVERIFY(!w.shapeEchoGauge5->isHidden());
+    }
+
+    // A paint only draws. The sensor picture is placed, and the controls follow the
+    // type, where those inputs change: the height, a type chosen by code or by hand, a
+    // finished channel width.
+    void placingFollowsItsInputsNotThePaint()
+    {
+        TformMain w(platform());
+        selectType(w, 1);
+        w.shapeEchoGauge1->move(0, 0);
+        w.pbSensor->render();
+        w.pbChannel->render();
+        QCOMPARE(w.shapeEchoGauge1->pos(), QPoint(0, 0));
+        w.trackSensorHeight->setValue(2000);
+        const int face = w.TrackThumbY(w.trackSensorHeight);
+        QCOMPARE(w.shapeEchoGauge1->geometry().bottom() + 1, face);
+        QCOMPARE(w.pbSensor->y(), face);
+
+        w.cbChanType->setCurrentIndex(3); // as a configuration read selects it
+        QVERIFY(!w.tbNotchData->isHidden());
+        QCOMPARE(w.labelNotchAngle->text(), QStringLiteral("Notch Width, N = 0.500m"));
+        w.setChannelEditText(w.editChanWidth, QStringLiteral("2.0"));
+        emit w.editChanWidth->editingFinished();
+        QCOMPARE(w.tbNotchData->maximum(), 2000);
+        w.cbChanType->setCurrentIndex(0);
+        QVERIFY(w.tbNotchData->isHidden() && w.trackSensorHeight->isHidden());
+        QCOMPARE(w.textTarvelCal->text(), QStringLiteral("0.001 (m)"));
     }
 
     void flowGraphGridAndHint()

@@ -144,6 +144,59 @@ private slots:
         QVERIFY(wave.descending); // and straight back at the face
     }
 
+    // A tick repaints only where lines moved: every pixel that changes between the
+    // lines as they stood and as they stand lies in the dirty region, and the region
+    // is a small part of the drawing.
+    void dirtyRegionOfATick_data()
+    {
+        QTest::addColumn<float>("slope");
+        QTest::addColumn<int>("ticks"); // ticks before the one looked at
+        QTest::newRow("first tick from the face") << 0.0f << 0;
+        QTest::newRow("growing") << 0.181818f << 4;
+        QTest::newRow("turning at the water") << -0.363636f << 9;
+        QTest::newRow("shrinking") << 0.363636f << 12;
+        QTest::newRow("turning at the face") << 0.0f << 18;
+    }
+
+    void dirtyRegionOfATick()
+    {
+        QFETCH(float, slope);
+        QFETCH(int, ticks);
+        const QImage picture = backdrop(56);
+        TSoundWave wave;
+        InitSoundWave(wave, 72, slope, 6);
+        for (int i = 0; i < ticks * 6; ++i)
+            StepSoundWaveOnce(wave, picture);
+        const TSoundWave before = wave;
+        for (int i = 0; i < 6; ++i)
+            StepSoundWaveOnce(wave, picture);
+        QVERIFY(before.length != wave.length || before.drawn != wave.drawn);
+
+        auto drawn = [&](const TSoundWave &w) {
+            QImage screen = picture;
+            QPainter p(&screen);
+            DrawSoundWaves(p, &w, 1);
+            return screen;
+        };
+        const QImage was = drawn(before);
+        const QImage now = drawn(wave);
+        const QRegion dirty = SoundWaveDirtyRegion(before, wave);
+        int changed = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (was.pixel(x, y) != now.pixel(x, y)) {
+                    ++changed;
+                    QVERIFY2(dirty.contains(QPoint(x, y)), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                }
+        QVERIFY(changed > 0);
+        const QRect box = picture.rect();
+        qint64 area = 0;
+        for (const QRect &r : dirty.intersected(box))
+            area += qint64(r.width()) * r.height();
+        QVERIFY2(area * 4 < qint64(box.width()) * box.height(), qPrintable(QString::number(area)));
+        QVERIFY(SoundWaveDirtyRegion(wave, wave).isEmpty());
+    }
+
     // No water: the line reaches the bottom edge and turns there.
     void bottomEdge()
     {

@@ -319,6 +319,7 @@ void TformMain::FormShow()
 
     SetupNotchWidthTrackBar();
     cbChanType->setCurrentIndex(0);
+    ShowChannelControls();
     markChannelChanged(false);
 
     menuSearchClick();

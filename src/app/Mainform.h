@@ -216,6 +216,9 @@ public:
     // Sets a dimension edit's text and runs its change handler, also when the text is
     // already the same.
     void setChannelEditText(QLineEdit *edit, const QString &text);
+    // The controls, captions and sensor picture that follow the channel type and its
+    // dimensions; the paint handler below only draws.
+    void ShowChannelControls();
     void pbChannelPaint(PaintBox *sender, QPainter &canvas);
     void DrawDistanceChannel(PaintBox *box, QPainter &canvas);
     void DrawDepthChannel(PaintBox *box, QPainter &canvas);

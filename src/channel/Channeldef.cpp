@@ -76,6 +76,7 @@ void TformMain::markChannelChanged(bool changed)
 
 void TformMain::cbChanTypeClick()
 {
+    ShowChannelControls();
     pbChannel->update();
     pbFlowGraph->update();
     markChannelChanged(true);
@@ -110,8 +111,10 @@ void TformMain::editChanWidthChange(QObject *sender)
 
 void TformMain::editChanWidthExit(QObject *sender)
 {
-    if (sender == editChanWidth)
+    if (sender == editChanWidth) {
         ApplyNotchWidthRule();
+        ShowChannelControls(); // the notch track bar spans the finished width
+    }
 }
 
 void TformMain::ApplyNotchWidthRule()
@@ -162,6 +165,7 @@ void TformMain::tbNotchDataChange()
         notchWidth = tbNotchData->value();
     else
         return;
+    ShowChannelControls(); // the notch read-out
     pbChannel->update();
     pbFlowGraph->update();
     markChannelChanged(true);
@@ -243,16 +247,74 @@ void TformMain::SetupNotchAngleTrackBar()
     btnChanDec->setEnabled(true);
 }
 
+// The controls and captions that go with the channel type and its dimensions, and
+// the sensor picture placed by its height. Run where those change, never from a paint:
+// the sensor drawing is repainted many times a second under the sound-wave animation.
+void TformMain::ShowChannelControls()
+{
+    const qint32 type = channelType();
+    const bool weir = type == ctRectangularWeir || type == ctConstrictedWeir || type == ctVNotchWeir;
+    textTarvelCal->setText(weir ? CalibrationText(flowExponent) : QStringLiteral("0.001 (m)"));
+    switch (type) {
+    case ctMeasureDepth:
+        ShowNotchTrackBar(false);
+        ShowNotchWidthEdit(false);
+        ShowChannelWidthControls(false);
+        ShowCrestHeightControls(false);
+        ShowChannelSensorImage(true);
+        ShowSensorHeightControls(true);
+        break;
+    case ctRectangularWeir:
+        ShowNotchTrackBar(false);
+        ShowNotchWidthEdit(false);
+        ShowChannelWidthControls(true);
+        ShowCrestHeightControls(true);
+        ShowChannelSensorImage(false);
+        ShowSensorHeightControls(true);
+        break;
+    case ctConstrictedWeir:
+        SetupNotchWidthTrackBar();
+        ShowNotchWidthEdit(false);
+        ShowNotchTrackBar(true);
+        ShowChannelWidthControls(true);
+        ShowCrestHeightControls(true);
+        ShowChannelSensorImage(false);
+        ShowSensorHeightControls(true);
+        labelNotchAngle->setText(NotchWidthCaption(notchWidth));
+        break;
+    case ctVNotchWeir:
+        SetupNotchAngleTrackBar();
+        ShowNotchWidthEdit(false);
+        ShowChannelWidthControls(false);
+        ShowCrestHeightControls(false);
+        ShowNotchTrackBar(true);
+        ShowChannelSensorImage(false);
+        ShowSensorHeightControls(true);
+        labelNotchAngle->setText(QStringLiteral("Notch Angle = ") + NotchAngleText(notchAngle));
+        break;
+    default: {
+        // No selection, or a type the sensor reported that the list does not have.
+        const QSignalBlocker quiet(cbChanType);
+        cbChanType->setCurrentIndex(ctMeasureDistance);
+        ShowNotchTrackBar(false);
+        ShowNotchWidthEdit(false);
+        ShowChannelWidthControls(false);
+        ShowCrestHeightControls(false);
+        ShowChannelSensorImage(true);
+        ShowSensorHeightControls(false);
+        break;
+    }
+    }
+    UpdateSensorHeightDisplay();
+}
+
 void TformMain::pbChannelPaint(PaintBox *sender, QPainter &canvas)
 {
     canvas.setFont(sender->font());
     canvas.setRenderHint(QPainter::Antialiasing, false);
-    textTarvelCal->setText(CalibrationText(flowExponent));
-    const QString metresCalibration = QStringLiteral("0.001 (m)");
     switch (channelType()) {
     case ctMeasureDepth:
         DrawDepthChannel(sender, canvas);
-        textTarvelCal->setText(metresCalibration);
         break;
     case ctRectangularWeir:
         DrawRectangularWeir(sender, canvas);
@@ -263,77 +325,36 @@ void TformMain::pbChannelPaint(PaintBox *sender, QPainter &canvas)
     case ctVNotchWeir:
         DrawVNotchWeir(sender, canvas);
         break;
-    default: {
-        const QSignalBlocker quiet(cbChanType);
-        cbChanType->setCurrentIndex(ctMeasureDistance);
+    default:
         DrawDistanceChannel(sender, canvas);
-        textTarvelCal->setText(metresCalibration);
         break;
     }
-    }
-    UpdateSensorHeightDisplay();
 }
 
 void TformMain::DrawDistanceChannel(PaintBox *box, QPainter &canvas)
 {
-    ShowNotchTrackBar(false);
-    ShowNotchWidthEdit(false);
-    ShowChannelWidthControls(false);
-    ShowCrestHeightControls(false);
-    ShowChannelSensorImage(true);
-    ShowSensorHeightControls(false);
     DrawDistancePicture(canvas, box->width(), box->height(), box == pbChannel);
 }
 
 void TformMain::DrawDepthChannel(PaintBox *box, QPainter &canvas)
 {
-    ShowNotchTrackBar(false);
-    ShowNotchWidthEdit(false);
-    ShowChannelWidthControls(false);
-    ShowCrestHeightControls(false);
-    ShowChannelSensorImage(true);
-    ShowSensorHeightControls(true);
     DrawDepthPicture(canvas, box->width(), box->height(), box == pbChannel);
 }
 
 void TformMain::DrawRectangularWeir(PaintBox *box, QPainter &canvas)
 {
-    ShowNotchTrackBar(false);
-    ShowNotchWidthEdit(false);
-    ShowChannelWidthControls(true);
-    ShowCrestHeightControls(true);
-    ShowChannelSensorImage(false);
-    ShowSensorHeightControls(true);
     DrawRectangularPicture(canvas, box->width(), box->height(), box == pbChannel);
 }
 
 void TformMain::DrawConstrictedWeir(PaintBox *box, QPainter &canvas)
 {
-    SetupNotchWidthTrackBar();
-    ShowNotchWidthEdit(false);
-    ShowNotchTrackBar(true);
-    ShowChannelWidthControls(true);
-    ShowCrestHeightControls(true);
-    ShowChannelSensorImage(false);
-    ShowSensorHeightControls(true);
     DrawConstrictedPicture(canvas, box->width(), box->height(), pbChannel->width(), notchWidth, channelWidth,
                            box == pbChannel);
-    if (box == pbChannel)
-        labelNotchAngle->setText(NotchWidthCaption(notchWidth));
 }
 
 void TformMain::DrawVNotchWeir(PaintBox *box, QPainter &canvas)
 {
-    SetupNotchAngleTrackBar();
-    ShowNotchWidthEdit(false);
-    ShowChannelWidthControls(false);
-    ShowCrestHeightControls(false);
-    ShowNotchTrackBar(true);
-    ShowChannelSensorImage(false);
-    ShowSensorHeightControls(true);
     DrawVNotchPicture(canvas, box->width(), box->height(), notchAngle, box == pbChannel);
-    if (box == pbChannel)
-        labelNotchAngle->setText(QStringLiteral("Notch Angle = ") + NotchAngleText(notchAngle));
 }
 
 // ---------------------------------------------------------------- flow graph

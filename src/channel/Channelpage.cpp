@@ -208,6 +208,8 @@ void TformMain::buildChannelPage()
 
     // Only a user's pick runs the handler; code that selects a type calls it itself.
     connect(cbChanType, &QComboBox::activated, this, [this] { cbChanTypeClick(); });
+    // Whoever selects a type, the controls that go with it follow at once.
+    connect(cbChanType, &QComboBox::currentIndexChanged, this, [this] { ShowChannelControls(); });
     for (QLineEdit *edit : {editNotchWidth, editCrestHeight, editChanWidth}) {
         connect(edit, &QLineEdit::textChanged, this, [this, edit] { editChanWidthChange(edit); });
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] { editChanWidthExit(edit); });

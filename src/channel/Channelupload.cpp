@@ -27,6 +27,7 @@ void TformMain::StartChannelUpload()
             BuildFlowTable(type, ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth});
         flowTable = table.words;
         flowExponent = table.exponent;
+        ShowChannelControls(); // the calibration caption follows the exponent
     }
     EnableSensorControls(false);
     enterFirstState(psChannelPrepare);

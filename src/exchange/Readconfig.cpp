@@ -195,7 +195,7 @@ void TformMain::applyRegisterDump(const RegisterDump &d)
 
     // What is shown is now what the sensor holds.
     setupChanged = false;
-    UpdateSensorHeightDisplay();
+    ShowChannelControls();
     pbSensor->update();
     pbChannel->update();
     pbFlowGraph->update();

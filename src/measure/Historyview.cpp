@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QToolTip>
 
 #include <algorithm>
@@ -32,9 +33,23 @@ int HistoryArea::scrollX() const
 
 void HistoryArea::updateRange()
 {
-    const qint64 max = std::clamp<qint64>(content - viewport()->width(), 0, std::numeric_limits<int>::max());
-    horizontalScrollBar()->setRange(0, int(max));
-    horizontalScrollBar()->setPageStep(std::max(viewport()->width(), 1));
+    QScrollBar *bar = horizontalScrollBar();
+    const int max =
+        int(std::clamp<qint64>(content - viewport()->width(), 0, std::numeric_limits<int>::max()));
+    bar->setPageStep(std::max(viewport()->width(), 1));
+    if (max == bar->maximum())
+        return;
+    // The area answers every range change with a queued call that shows or hides the
+    // scroll bar: one posted event per added entry, held until the window gets back to
+    // its event loop. While the bar stays needed and its position stays in range,
+    // that call has nothing to do, so the change goes by without it.
+    const bool stillNeeded = max > 0 && bar->maximum() > 0;
+    if (stillNeeded && bar->value() <= max) {
+        const QSignalBlocker quiet(bar);
+        bar->setRange(0, max);
+        return;
+    }
+    bar->setRange(0, max);
 }
 
 void HistoryArea::paintEvent(QPaintEvent *event)

@@ -76,6 +76,23 @@ void DrawSoundWaves(QPainter &painter, const TSoundWave *waves, int count)
     }
 }
 
+QRect SoundWaveBounds(const TSoundWave &wave)
+{
+    if (!wave.drawn)
+        return QRect();
+    const QRect line = QRect(QPoint(wave.originX, wave.originY), QPoint(wave.tipX, wave.tipY)).normalized();
+    return line.adjusted(-1, -1, 1, 1);
+}
+
+QRegion SoundWaveDirtyRegion(const TSoundWave &before, const TSoundWave &after)
+{
+    const QRect was = SoundWaveBounds(before);
+    const QRect now = SoundWaveBounds(after);
+    if (was == now)
+        return QRegion();
+    return QRegion(was).united(now);
+}
+
 SoundWaveOverlay::SoundWaveOverlay(const TSoundWave *waves, int count, QWidget *parent)
     : QWidget(parent), waves(waves), count(count)
 {
@@ -108,9 +125,6 @@ void TformMain::StartSoundWaves()
         InitSoundWave(soundWaves[i], originX, soundWaveSlopes[i], soundWaveStepsPerTick);
 
     // What the window shows where the drawing stands, the walls lying over it included.
-    // Painting the drawing places it by the sensor height; it is placed first, so that
-    // the read-back cannot move it.
-    UpdateSensorHeightDisplay();
     sonarOverlay->setGeometry(pbSensor->rect());
     sonarOverlay->hideLines = true;
     // Read with a margin: a control that only reaches into the drawing's edge is left
@@ -123,8 +137,7 @@ void TformMain::StartSoundWaves()
                         .scaled(box.size());
     sonarOverlay->hideLines = false;
     sonarOverlay->raise();
-    sonarOverlay->show();
-    sonarOverlay->update();
+    sonarOverlay->show(); // no line stands yet: nothing to repaint
     timerSonar->setInterval(soundWaveTickMs);
     timerSonar->start();
 }
@@ -134,12 +147,13 @@ void TformMain::StopSoundWaves()
     timerSonar->stop();
     for (TSoundWave &w : soundWaves)
         EraseSoundWave(w);
-    sonarOverlay->update();
 }
 
 void TformMain::EraseSoundWave(TSoundWave &wave)
 {
+    const TSoundWave before = wave;
     wave.drawn = false;
+    sonarOverlay->update(SoundWaveDirtyRegion(before, wave));
 }
 
 void TformMain::StepSoundWave(TSoundWave &wave)
@@ -150,7 +164,14 @@ void TformMain::StepSoundWave(TSoundWave &wave)
 
 void TformMain::timerSonarTimer()
 {
-    for (TSoundWave &w : soundWaves)
+    // Only where lines moved is repainted: a repaint of the whole drawing 66 times a
+    // second would cost more than everything else the window does while measuring.
+    QRegion moved;
+    for (TSoundWave &w : soundWaves) {
+        const TSoundWave before = w;
         StepSoundWave(w);
-    sonarOverlay->update();
+        moved += SoundWaveDirtyRegion(before, w);
+    }
+    if (!moved.isEmpty())
+        sonarOverlay->update(moved);
 }

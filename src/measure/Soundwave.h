@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 
 class QPainter;
@@ -49,6 +50,13 @@ void StepSoundWaveOnce(TSoundWave &wave, const QImage &backdrop);
 // Draws the lines that stand on screen, from the apex to the tip without the tip's
 // own pixel, which still shows the picture underneath.
 void DrawSoundWaves(QPainter &painter, const TSoundWave *waves, int count);
+
+// The pixels a line can cover on screen, with a pixel to spare all round; empty when
+// the line is not drawn.
+QRect SoundWaveBounds(const TSoundWave &wave);
+// What a tick of a line leaves to repaint: where it stood and where it stands now.
+// Nothing when it has not moved.
+QRegion SoundWaveDirtyRegion(const TSoundWave &before, const TSoundWave &after);
 
 // The transparent layer over the sensor drawing on which the lines are drawn, so the
 // drawing itself is never painted over and needs no repair when they go.
