@@ -1,6 +1,7 @@
 // The history graph in a long continuous run, and the application's CPU while it
 // measures continuously with the animation running. Prints figures; asserts nothing.
 //   nice -n 19 build/bench/bench_history [entries] [seconds]
+#include "BenchSupport.h"
 #include "model/InProcessSerial.h"
 
 #include "app/Mainform.h"
@@ -33,15 +34,6 @@
 
 namespace {
 
-class QuietDialogs : public Dialogs
-{
-public:
-    void message(QWidget *, const QString &, Icon, const QString &) override {}
-    QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
-    bool openDocument(const QString &, bool *) override { return false; }
-};
-
 // Runs the event loop as the application does, sleeping until the next event, until
 // done() holds or the time is up. Polling with processEvents would spin and charge
 // its own busy loop to the application.
@@ -63,23 +55,6 @@ template <typename Done> bool runUntil(Done done, int ms)
     return done();
 }
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-Platform platformWith(Clock *clock, SerialDriver *serial, Dialogs *dialogs)
-{
-    Platform p;
-    p.clock = clock;
-    p.serial = serial;
-    p.dialogs = dialogs;
-    p.settingsOrganization = QStringLiteral("EchoGaugeBench");
-    return p;
-}
-
 // The entries alone, without the window around them.
 void entryFigures(qint64 entries)
 {
@@ -98,7 +73,7 @@ void historyFigures(qint64 entries)
     VirtualClock clock;
     InProcessSerial serial(&clock);
     QuietDialogs dialogs;
-    TformMain form(platformWith(&clock, &serial, &dialogs));
+    TformMain form(benchPlatform(&clock, &serial, &dialogs));
     form.cbChanType->setCurrentIndex(0);
     form.AddHistoryEntry(10000, 1000.0f, -1, 5, 5, 3); // the scale every later reading fits
 
@@ -175,7 +150,7 @@ void continuousFigures(int seconds)
         QThread::msleep(20);
 
     QuietDialogs dialogs;
-    auto form = std::make_unique<TformMain>(platformWith(Clock::system(), SerialDriver::system(), &dialogs));
+    auto form = std::make_unique<TformMain>(benchPlatform(Clock::system(), SerialDriver::system(), &dialogs));
     form->show(); // runs the start-up search
     if (!runUntil([&] { return form->menuMeasure->isEnabled(); }, 60000)) {
         printf("continuous measurement           sensor not found: %s\n", qPrintable(form->statusText()));

@@ -7,6 +7,7 @@
 // clock and the system's serial driver, against echogauge-sim on pseudo-terminals,
 // in real time. The ideal durations below are worked out from the protocol's own
 // constants, written out here; nothing of the application is asked for them.
+#include "BenchSupport.h"
 #include "model/InProcessSerial.h"
 
 #include "app/Mainform.h"
@@ -277,32 +278,11 @@ std::vector<QByteArray> benchUpload()
 
 // ------------------------------------------------------------------ running the window
 
-class QuietDialogs : public Dialogs
-{
-public:
-    void message(QWidget *, const QString &, Icon, const QString &) override {}
-    QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
-    bool openDocument(const QString &, bool *) override { return false; }
-};
-
-const QString settingsOrganization = QStringLiteral("EchoGaugeBench");
-
-Platform benchPlatform(Clock *clock, SerialDriver *serial, Dialogs *dialogs)
-{
-    Platform p;
-    p.clock = clock;
-    p.serial = serial;
-    p.dialogs = dialogs;
-    p.settingsOrganization = settingsOrganization;
-    return p;
-}
-
 // The settings a previous run would have left: the last connection (port -1: none)
 // and the search options.
 void storeSettings(int port, int baud, bool passthrough, int options)
 {
-    QSettings store(settingsOrganization, QStringLiteral("EchoGauge Setup"));
+    QSettings store(benchSettingsOrganization, QStringLiteral("EchoGauge Setup"));
     store.clear();
     store.setValue(QStringLiteral("Left"), 0);
     store.setValue(QStringLiteral("Top"), 0);
@@ -315,13 +295,6 @@ void storeSettings(int port, int baud, bool passthrough, int options)
     store.setValue(QStringLiteral("Tx Delay"), int(txDelayMs));
     store.setValue(QStringLiteral("Max Height Percent"), 10);
     store.sync();
-}
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double residentMB()

@@ -2,6 +2,7 @@
 // directly and through the simulated logger: the search hands over to the
 // configuration read, a changed height is written and read back, and a V-notch
 // channel is uploaded until the simulator's registers hold the table.
+#include "SimHarness.h"
 #include "app/Mainform.h"
 #include "app/Platform.h"
 #include "channel/Flowtable.h"
@@ -60,10 +61,8 @@ private slots:
                          "--registers-out", registersFile};
         if (loggerBaud)
             args << "--logger" << QString::number(loggerBaud);
-        QProcess sim;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start(QStringLiteral(EG_SIM_PROGRAM), args);
-        QVERIFY(sim.waitForStarted());
+        Simulator sim(args);
+        QVERIFY(sim.waitReady());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("COM%1").arg(port))), 5000);
 
         RecordingDialogs dialogs;
@@ -105,8 +104,8 @@ private slots:
                                   180000);
         ClosePort(&form->commPort);
         form.reset();
-        sim.terminate(); // it writes its registers on the way out
-        QVERIFY(sim.waitForFinished(5000));
+        sim.process.terminate(); // it writes its registers on the way out
+        QVERIFY(sim.process.waitForFinished(5000));
 
         QFile f(registersFile);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -133,10 +132,8 @@ private slots:
     void writeAtTheDefaultPace()
     {
         const int port = 63;
-        QProcess sim;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start(QStringLiteral(EG_SIM_PROGRAM), {"--port", QStringLiteral("COM%1").arg(port)});
-        QVERIFY(sim.waitForStarted());
+        Simulator sim({"--port", QStringLiteral("COM%1").arg(port)});
+        QVERIFY(sim.waitReady());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("COM%1").arg(port))), 5000);
 
         RecordingDialogs dialogs;
@@ -166,8 +163,8 @@ private slots:
         QVERIFY(statuses.filter(QStringLiteral(" Writing sensor data (Attempt")).isEmpty());
         ClosePort(&form->commPort);
         form.reset();
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
+        sim.process.terminate();
+        QVERIFY(sim.process.waitForFinished(5000));
     }
 };
 
