@@ -8,10 +8,12 @@
 
 #include "TestPlatform.h"
 #include "app/Mainform.h"
+#include "channel/Flow.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
 #include "core/Timer.h"
 
+#include <QComboBox>
 #include <QStatusBar>
 
 #include <memory>
@@ -110,3 +112,15 @@ struct ExchangeRig
         return out;
     }
 };
+
+// A channel described as a user would leave it: the type chosen, the dimensions set,
+// the description marked as not yet sent.
+inline void describeChannel(TformMain &w, int type, ChannelDimensions d)
+{
+    w.cbChanType->setCurrentIndex(type);
+    w.notchAngle = d.notchAngle;
+    w.crestHeight = d.crestHeight;
+    w.channelWidth = d.channelWidth;
+    w.notchWidth = d.notchWidth;
+    w.markChannelChanged(true);
+}

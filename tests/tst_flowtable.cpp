@@ -20,16 +20,6 @@ Pairs pairsOf(const FlowTable &t, int from, int count)
     return out;
 }
 
-void describeChannel(TformMain &w, int type, ChannelDimensions d)
-{
-    w.cbChanType->setCurrentIndex(type);
-    w.notchAngle = d.notchAngle;
-    w.crestHeight = d.crestHeight;
-    w.channelWidth = d.channelWidth;
-    w.notchWidth = d.notchWidth;
-    w.markChannelChanged(true);
-}
-
 // The register writes the sensor understood, "ATR<n>=<v>", as (register, value).
 QList<QPair<int, int>> writesOf(const SimSensor *s)
 {

@@ -27,16 +27,6 @@
 
 namespace {
 
-void describeChannel(TformMain &w, int type, ChannelDimensions d)
-{
-    w.cbChanType->setCurrentIndex(type);
-    w.notchAngle = d.notchAngle;
-    w.crestHeight = d.crestHeight;
-    w.channelWidth = d.channelWidth;
-    w.notchWidth = d.notchWidth;
-    w.markChannelChanged(true);
-}
-
 // Uploads the description shown and returns what the sensor's table registers hold.
 QList<QPair<int, int>> uploadedPairs(ExchangeRig &rig, SimSensor *sensor)
 {
