@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -227,49 +228,79 @@ private slots:
         const QString xprop = QStandardPaths::findExecutable(QStringLiteral("xprop"));
         if (xvfb.isEmpty() || xwininfo.isEmpty() || xprop.isEmpty())
             QSKIP("needs Xvfb and x11-utils (scripts/install-deps.sh installs them)");
+        // -noreset: each xwininfo that leaves would otherwise reset the server, and a
+        // client connecting during a reset loses its connection.
         QProcess server;
         server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                             QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                            QStringLiteral("tcp")});
+                            QStringLiteral("tcp"), QStringLiteral("-noreset")});
         QVERIFY(server.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 10000);
         const QString display = QLatin1Char(':') + QString::fromLatin1(server.readLine()).trimmed();
 
+        struct Output
+        {
+            int exitCode = -1;
+            QString out, err;
+        };
+        auto run = [&](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.start(program, QStringList{QStringLiteral("-display"), display} + args);
+            Output o;
+            if (p.waitForFinished(5000))
+                o.exitCode = p.exitCode();
+            o.out = QString::fromUtf8(p.readAllStandardOutput());
+            o.err = QString::fromUtf8(p.readAllStandardError());
+            return o;
+        };
+        const Output root = run(xwininfo, {QStringLiteral("-root")});
+        if (root.exitCode != 0)
+            QSKIP(qPrintable(QStringLiteral("the virtual display %1 takes no clients here: %2")
+                                 .arg(display, root.err.trimmed())));
+
+        // The program alone on the display: no session bus to wait for, and no
+        // software GL, which the title does not need.
         QTemporaryDir dir;
         QDir().mkpath(dir.filePath(QStringLiteral("ports")));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("none"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("no-bus")));
         env.insert(QStringLiteral("ECHOGAUGE_PORTS_DIR"), dir.filePath(QStringLiteral("ports")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
         QProcess app;
         app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(QStringLiteral(EG_APP_PROGRAM), {});
         QVERIFY(app.waitForStarted());
 
-        auto run = [&](const QString &program, const QStringList &args) {
-            QProcess p;
-            p.start(program, QStringList{QStringLiteral("-display"), display} + args);
-            p.waitForFinished(5000);
-            return QString::fromUtf8(p.readAllStandardOutput());
-        };
         // A top-level line of xwininfo: 0x1200008 "the name": ("class" "Class")  ...
         static const QRegularExpression named(
             QStringLiteral("^\\s*(0x[0-9a-f]+) \"(.*)\": \\(\"echogauge-setup\""),
             QRegularExpression::MultilineOption);
-        QString id, name;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                const QRegularExpressionMatch m =
-                    named.match(run(xwininfo, {QStringLiteral("-root"), QStringLiteral("-children")}));
-                id = m.captured(1);
-                name = m.captured(2);
-                return m.hasMatch();
-            }(),
-            20000);
+        // Polled against the wall clock: a poll costs a process start, which a loaded
+        // machine makes slow.
+        QDeadlineTimer deadline(30000);
+        Output listing;
+        QRegularExpressionMatch m;
+        while (!m.hasMatch() && app.state() == QProcess::Running && !deadline.hasExpired()) {
+            QTest::qWait(100);
+            listing = run(xwininfo, {QStringLiteral("-root"), QStringLiteral("-children")});
+            m = named.match(listing.out);
+        }
+        QVERIFY2(m.hasMatch(),
+                 qPrintable(QStringLiteral("no window of the program on %1 (%2); xwininfo said:\n%3%4\n"
+                                           "the program said:\n%5")
+                                .arg(display,
+                                     app.state() == QProcess::Running
+                                         ? QStringLiteral("still running")
+                                         : QStringLiteral("it ended with %1").arg(app.exitCode()),
+                                     listing.out, listing.err, QString::fromLocal8Bit(app.readAll()))));
         const QString caption = QStringLiteral("  EchoGauge Setup Application - V1.12");
-        QCOMPARE(name, caption);
-        QCOMPARE(run(xprop, {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME")}).trimmed(),
+        QCOMPARE(m.captured(2), caption);
+        QCOMPARE(run(xprop, {QStringLiteral("-id"), m.captured(1), QStringLiteral("_NET_WM_NAME")}).out.trimmed(),
                  QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"%1\"").arg(caption));
 
         ::kill(pid_t(app.processId()), SIGTERM);
