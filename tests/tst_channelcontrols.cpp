@@ -1,9 +1,4 @@
-#include "FakeSerial.h"
-#include "app/Mainform.h"
-#include "app/Platform.h"
-#include "channel/Flow.h"
-#include "core/Clock.h"
-#include "core/Dialogs.h"
+#include "ExchangeRig.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -21,21 +16,10 @@ class TestChannelControls : public QObject
 {
     Q_OBJECT
 
-    struct Rig
+    // The window on the virtual clock with a settings scope of this program's own.
+    struct Rig : ExchangeRig
     {
-        VirtualClock clock;
-        FakeSerial serial{&clock};
-        RecordingDialogs dialogs;
-        Platform p;
-        std::unique_ptr<TformMain> form;
-        Rig()
-        {
-            p.clock = &clock;
-            p.serial = &serial;
-            p.dialogs = &dialogs;
-            p.settingsOrganization = QStringLiteral("EchoGaugeTest-channelcontrols");
-            form = std::make_unique<TformMain>(p);
-        }
+        Rig() : ExchangeRig(QStringLiteral("channelcontrols")) {}
     };
 
     static void typeEdit(QLineEdit *edit, const QString &text)
