@@ -93,6 +93,9 @@ struct ExchangeRig
         return sensor;
     }
 
+    // The sensor connected as above, with a channel described but not yet sent.
+    SimSensor *connectDescribed(int type, ChannelDimensions d, qint32 loggerBaud = 0);
+
     QList<int> openedPorts() const
     {
         QList<int> out;
@@ -123,4 +126,11 @@ inline void describeChannel(TformMain &w, int type, ChannelDimensions d)
     w.channelWidth = d.channelWidth;
     w.notchWidth = d.notchWidth;
     w.markChannelChanged(true);
+}
+
+inline SimSensor *ExchangeRig::connectDescribed(int type, ChannelDimensions d, qint32 loggerBaud)
+{
+    SimSensor *sensor = connectSensor(loggerBaud);
+    describeChannel(*form, type, d);
+    return sensor;
 }

@@ -3,27 +3,50 @@
 // What the end-to-end tests share: echogauge-sim running for one test, the registers
 // and the wire log it writes, and a record of the main window's status texts.
 
+#include "TestPlatform.h"
+#include "app/Mainform.h"
+
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QProcess>
 #include <QStatusBar>
 #include <QStringList>
+#include <QTest>
+
+#include <memory>
 
 // echogauge-sim running for one test, published in the test's own ports directory
 // (ECHOGAUGE_PORTS_DIR of the test's environment). Stopped with the object.
 class Simulator
 {
 public:
-    explicit Simulator(const QStringList &arguments)
+    // environment, when given, is the simulator's whole environment (its own ports
+    // directory among it); otherwise it inherits the test's.
+    explicit Simulator(const QStringList &arguments,
+                       const QProcessEnvironment &environment = QProcessEnvironment())
     {
+        const qsizetype at = arguments.indexOf(QStringLiteral("--port"));
+        const QString dir = environment.isEmpty() ? qEnvironmentVariable("ECHOGAUGE_PORTS_DIR")
+                                                  : environment.value(QStringLiteral("ECHOGAUGE_PORTS_DIR"));
+        if (at >= 0 && at + 1 < arguments.size())
+            link = dir + QLatin1Char('/') + arguments.at(at + 1);
+        if (!environment.isEmpty())
+            process.setProcessEnvironment(environment);
         process.setProgram(QStringLiteral(EG_SIM_PROGRAM));
         process.setArguments(arguments);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start();
+    }
+    // The sensor on COM<port>, with further options.
+    explicit Simulator(int port, const QStringList &more = QStringList())
+        : Simulator(QStringList{QStringLiteral("--port"), QStringLiteral("COM%1").arg(port)} + more)
+    {
     }
     ~Simulator() { stop(); }
 
@@ -42,16 +65,29 @@ public:
         }
         return false;
     }
-    // SIGTERM: it removes its link and writes its registers.
-    void stop()
+    // The ready line, then its link in the ports directory, each within 5 s.
+    bool waitPublished()
+    {
+        if (!waitReady())
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!QFileInfo::exists(link) && t.elapsed() < 5000)
+            QTest::qWait(50);
+        return QFileInfo::exists(link);
+    }
+    // SIGTERM: it removes its link and writes its registers. False when it had to be
+    // killed after waitMs.
+    bool stop(int waitMs = 3000)
     {
         if (process.state() == QProcess::NotRunning)
-            return;
+            return true;
         process.terminate();
-        if (!process.waitForFinished(3000)) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
+        if (process.waitForFinished(waitMs))
+            return true;
+        process.kill();
+        process.waitForFinished(3000);
+        return false;
     }
     void kill()
     {
@@ -61,7 +97,24 @@ public:
 
     QProcess process;
     QByteArray output;
+    QString link; // where the port is published
 };
+
+// A main window on the real clock, serial ports and processes, never shown, with a
+// settings scope of the test's own; dataDir is where it looks for the loader.
+inline std::unique_ptr<TformMain> realTimeWindow(Dialogs *dialogs, const QString &testName,
+                                                 const QString &dataDir = QString())
+{
+    Platform p = testPlatform(Clock::system(), SerialDriver::system(), dialogs, testName);
+    p.dataDir = dataDir;
+    return std::make_unique<TformMain>(p);
+}
+
+// The stand-in loader, built beside the simulator.
+inline QString simLoaderProgram()
+{
+    return QFileInfo(QStringLiteral(EG_SIM_PROGRAM)).dir().filePath(QStringLiteral("flashldr.exe"));
+}
 
 // The "R<n>=<value>" lines of the simulator's registers file.
 inline QMap<int, int> readSimRegisters(const QString &path)

@@ -1,9 +1,4 @@
-#include "FakeSerial.h"
-#include "app/Mainform.h"
-#include "app/Platform.h"
-#include "channel/Flow.h"
-#include "core/Clock.h"
-#include "core/Dialogs.h"
+#include "ExchangeRig.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -21,21 +16,10 @@ class TestChannelControls : public QObject
 {
     Q_OBJECT
 
-    struct Rig
+    // The window on the virtual clock with a settings scope of this program's own.
+    struct Rig : ExchangeRig
     {
-        VirtualClock clock;
-        FakeSerial serial{&clock};
-        RecordingDialogs dialogs;
-        Platform p;
-        std::unique_ptr<TformMain> form;
-        Rig()
-        {
-            p.clock = &clock;
-            p.serial = &serial;
-            p.dialogs = &dialogs;
-            p.settingsOrganization = QStringLiteral("EchoGaugeTest-channelcontrols");
-            form = std::make_unique<TformMain>(p);
-        }
+        Rig() : ExchangeRig(QStringLiteral("channelcontrols")) {}
     };
 
     static void typeEdit(QLineEdit *edit, const QString &text)
@@ -237,8 +221,9 @@ private slots:
         QCOMPARE(r.dialogs.beeps, beeps);
     }
 
-    // Only a regular file of at most a megabyte is read as a description; anything
-    // else is refused with a message and leaves the description as it was.
+    // Only a regular file of at most a megabyte is read as a description, and a
+    // description goes only where it can be written; anything else is refused with a
+    // message and leaves the description as it was.
     void oddFilesAreRefused_data()
     {
         QTest::addColumn<QString>("kind");
@@ -246,12 +231,15 @@ private slots:
         QTest::newRow("link to /dev/zero") << "zero";
         QTest::newRow("over a megabyte") << "large";
         QTest::newRow("directory") << "directory";
+        QTest::newRow("saved into a missing folder") << "save";
     }
     void oddFilesAreRefused()
     {
         QFETCH(QString, kind);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("odd.cdf"));
+        const bool save = kind == QLatin1String("save");
+        const QString path =
+            dir.filePath(save ? QStringLiteral("missing/site.cdf") : QStringLiteral("odd.cdf"));
         if (kind == QLatin1String("fifo")) {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         } else if (kind == QLatin1String("zero")) {
@@ -261,17 +249,24 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("[Channels]\r\nChannel Type=2\r\n");
             f.write(QByteArray(1024 * 1024, ' '));
-        } else {
+        } else if (!save) {
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("odd.cdf")));
         }
         Rig r;
         TformMain &w = *r.form;
         w.crestHeight = 1234;
         w.markChannelChanged(false);
-        r.dialogs.openAnswers << path;
-        w.menuLoadChannelClick();
+        if (save) {
+            r.dialogs.saveAnswers << path;
+            w.menuSaveChannelClick();
+        } else {
+            r.dialogs.openAnswers << path;
+            w.menuLoadChannelClick();
+        }
         QCOMPARE(r.dialogs.messages.size(), 1);
-        QCOMPARE(r.dialogs.messages.at(0).text, QStringLiteral("Unable to read %1").arg(path));
+        QCOMPARE(
+            r.dialogs.messages.at(0).text,
+            (save ? QStringLiteral("Unable to write to %1") : QStringLiteral("Unable to read %1")).arg(path));
         QCOMPARE(w.crestHeight, 1234);
         QCOMPARE(w.cbChanType->currentIndex(), int(ctMeasureDistance));
         QVERIFY(!w.channelChanged);
@@ -359,20 +354,6 @@ private slots:
         QCOMPARE(v.notchWidth, 1200);
         QCOMPARE(v.editChanWidth->text(), QStringLiteral("2.500"));
         QVERIFY(v.channelChanged);
-    }
-
-    void unwritableFileIsReported()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("missing/site.cdf"));
-        Rig r;
-        TformMain &w = *r.form;
-        w.crestHeight = 1234;
-        r.dialogs.saveAnswers << path;
-        w.menuSaveChannelClick();
-        QCOMPARE(r.dialogs.messages.size(), 1);
-        QCOMPARE(r.dialogs.messages.at(0).text, QStringLiteral("Unable to write to %1").arg(path));
-        QCOMPARE(w.crestHeight, 1234);
     }
 };
 

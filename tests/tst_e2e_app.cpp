@@ -1,12 +1,13 @@
 // The built application against echogauge-sim on a real pseudo-terminal, in real
 // time: started offscreen, it searches at start-up, reads the sensor's configuration
 // and, closed with SIGTERM, stores the connection it found.
-#include <QProcess>
+#include "SimHarness.h"
+
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
+#include <optional>
 
 class TestE2eApp : public QObject
 {
@@ -52,15 +53,13 @@ private slots:
         env.insert("ECHOGAUGE_TRACE_STATUS", "1");
         QDir().mkpath(dir.filePath("ports"));
 
-        QProcess sim;
+        std::optional<Simulator> sim;
         if (logger != QLatin1String("none")) {
             QStringList args{"--port", "COM7"};
             if (!logger.isEmpty())
                 args << "--logger" << logger;
-            sim.setProcessEnvironment(env);
-            sim.start(EG_SIM_PROGRAM, args);
-            QVERIFY(sim.waitForStarted());
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("ports/COM7")), 5000);
+            sim.emplace(args, env);
+            QVERIFY(sim->waitPublished());
         }
 
         QProcess app;
@@ -77,12 +76,8 @@ private slots:
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
 
-        if (sim.state() != QProcess::NotRunning) {
-            sim.terminate();
-            if (!sim.waitForFinished(5000))
-                sim.kill();
-            sim.waitForFinished(2000);
-        }
+        if (sim)
+            sim->stop(5000);
 
         QSettings stored(dir.filePath("Brookmere/EchoGauge Setup.conf"), QSettings::IniFormat);
         QCOMPARE(stored.value("Port").toInt(), port);

@@ -3,29 +3,16 @@
 // configuration read, a changed height is written and read back, and a V-notch
 // channel is uploaded until the simulator's registers hold the table.
 #include "SimHarness.h"
-#include "app/Mainform.h"
-#include "app/Platform.h"
 #include "channel/Flowtable.h"
-#include "core/Clock.h"
-#include "core/Dialogs.h"
 #include "core/Timer.h"
-#include "serial/Enumcomports.h"
-#include "serial/SerialDriver.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
-#include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTest>
-
-#include <memory>
 
 class TestE2eConfig : public QObject
 {
@@ -55,22 +42,15 @@ private slots:
         QFETCH(int, loggerBaud);
 
         const QString registersFile = dir.filePath(QStringLiteral("registers-%1.txt").arg(port));
-        QStringList args{"--port",          QStringLiteral("COM%1").arg(port),
-                         "--register",      "23=2750",
-                         "--register",      "19=4711",
-                         "--registers-out", registersFile};
+        QStringList args{"--register", "23=2750", "--register", "19=4711", "--registers-out", registersFile};
         if (loggerBaud)
             args << "--logger" << QString::number(loggerBaud);
-        Simulator sim(args);
-        QVERIFY(sim.waitReady());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("COM%1").arg(port))), 5000);
+        Simulator sim(port, args);
+        QVERIFY(sim.waitPublished());
 
         RecordingDialogs dialogs;
-        Platform p;
-        p.dialogs = &dialogs;
-        p.settingsOrganization =
-            QStringLiteral("EchoGaugeTest-e2econfig-%1").arg(QCoreApplication::applicationPid());
-        auto form = std::make_unique<TformMain>(p);
+        auto form =
+            realTimeWindow(&dialogs, QStringLiteral("e2econfig-%1").arg(QCoreApplication::applicationPid()));
         form->timerSlowTx->setInterval(10); // the quickest pace the Options dialog offers
         form->firmwareVersion = 113;
         // Only the simulator's candidate is searched, so the machine's own ports play no part.
@@ -104,17 +84,10 @@ private slots:
                                   180000);
         ClosePort(&form->commPort);
         form.reset();
-        sim.process.terminate(); // it writes its registers on the way out
-        QVERIFY(sim.process.waitForFinished(5000));
+        QVERIFY(sim.stop(5000)); // it writes its registers on the way out
 
-        QFile f(registersFile);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QMap<int, int> held;
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const int eq = int(line.indexOf('='));
-            if (line.startsWith('R') && eq > 1)
-                held[line.mid(1, eq - 1).toInt()] = line.mid(eq + 1).toInt();
-        }
+        QVERIFY(QFile::exists(registersFile));
+        const QMap<int, int> held = readSimRegisters(registersFile);
         const FlowTable table = BuildFlowTable(ctVNotchWeir, ChannelDimensions{90, 1000, 1000, 500});
         for (int k = 0; k < 64; ++k)
             QCOMPARE(held.value(64 + k), int(table.words[size_t(k)]));
@@ -132,16 +105,12 @@ private slots:
     void writeAtTheDefaultPace()
     {
         const int port = 63;
-        Simulator sim({"--port", QStringLiteral("COM%1").arg(port)});
-        QVERIFY(sim.waitReady());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("COM%1").arg(port))), 5000);
+        Simulator sim(port);
+        QVERIFY(sim.waitPublished());
 
         RecordingDialogs dialogs;
-        Platform p;
-        p.dialogs = &dialogs;
-        p.settingsOrganization =
-            QStringLiteral("EchoGaugeTest-e2epace-%1").arg(QCoreApplication::applicationPid());
-        auto form = std::make_unique<TformMain>(p);
+        auto form =
+            realTimeWindow(&dialogs, QStringLiteral("e2epace-%1").arg(QCoreApplication::applicationPid()));
         QCOMPARE(form->timerSlowTx->interval(), 20);
         QStringList statuses;
         connect(form->statusBar, &QStatusBar::messageChanged, form.get(),
@@ -163,8 +132,7 @@ private slots:
         QVERIFY(statuses.filter(QStringLiteral(" Writing sensor data (Attempt")).isEmpty());
         ClosePort(&form->commPort);
         form.reset();
-        sim.process.terminate();
-        QVERIFY(sim.process.waitForFinished(5000));
+        QVERIFY(sim.stop(5000));
     }
 };
 

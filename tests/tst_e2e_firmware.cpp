@@ -4,7 +4,7 @@
 // update file have been planted.
 #include "model/UpdateImage.h"
 
-#include "app/Mainform.h"
+#include "SimHarness.h"
 #include "core/Timer.h"
 #include "exchange/Autodetect.h"
 
@@ -21,32 +21,6 @@
 namespace {
 
 const QString upgrading = QStringLiteral(" Upgrading EchoGauge firmware ...");
-
-// echogauge-sim for one test, published in the test's ports directory.
-struct Simulator
-{
-    Simulator(const QString &portsDir, const QStringList &arguments) : link(portsDir + "/" + arguments[1])
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(EG_SIM_PROGRAM), arguments);
-    }
-    ~Simulator()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000)) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-    bool waitReady()
-    {
-        for (int i = 0; i < 50 && !QFileInfo::exists(link); ++i)
-            QTest::qWait(100);
-        return QFileInfo::exists(link);
-    }
-    QString link;
-    QProcess process;
-};
 
 bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
 {
@@ -86,14 +60,7 @@ private:
     // A window on the real clock, port and process seams, its data directory dataDir.
     void makeForm(const QString &dataDir)
     {
-        Platform p;
-        p.clock = Clock::system();
-        p.serial = SerialDriver::system();
-        p.dialogs = &dialogs;
-        p.processes = Processes::system();
-        p.dataDir = dataDir;
-        p.settingsOrganization = QStringLiteral("EchoGaugeTest-e2e-firmware");
-        form = std::make_unique<TformMain>(p);
+        form = realTimeWindow(&dialogs, QStringLiteral("e2e-firmware"), dataDir);
         connect(form->timerPortService, &Timer::timeout, this, [this] { states << form->portState; });
         connect(form->statusBar, &QStatusBar::messageChanged, this, [this](const QString &text) {
             statuses << text;
@@ -135,7 +102,7 @@ private:
         QDir().mkpath(dir + "/UPD_Files");
         const QString loader = dir + "/flashldr.exe";
         if (script.isEmpty()) {
-            QFile::copy(QFileInfo(QStringLiteral(EG_SIM_PROGRAM)).dir().filePath("flashldr.exe"), loader);
+            QFile::copy(simLoaderProgram(), loader);
         } else if (!writeFile(loader, script, true)) {
             return QString();
         }
@@ -164,8 +131,8 @@ private slots:
     // and its configuration read over the reopened port; the next search finds 1.13.
     void upgradeThroughTheLoader()
     {
-        Simulator sim(ports(), {"--port", "COM71", "--firmware", "01.12"});
-        QVERIFY(sim.waitReady());
+        Simulator sim(71, {"--firmware", "01.12"});
+        QVERIFY(sim.waitPublished());
         const QString data = dataDir("stand-in", QByteArray());
         QVERIFY(!data.isEmpty());
         makeForm(data);
@@ -216,8 +183,8 @@ private slots:
         QFETCH(int, boundMs);
         QFETCH(QString, box);
 
-        Simulator sim(ports(), {"--port", "COM72", "--firmware", "01.12"});
-        QVERIFY(sim.waitReady());
+        Simulator sim(72, {"--firmware", "01.12"});
+        QVERIFY(sim.waitPublished());
         const QString data = dataDir(QStringLiteral("script-%1").arg(boundMs), script);
         QVERIFY(!data.isEmpty());
         makeForm(data);
@@ -238,8 +205,8 @@ private slots:
     // update file: it looks beside itself, finds neither, and runs nothing.
     void plantedLoaderIsNotUsed()
     {
-        Simulator sim(ports(), {"--port", "COM73", "--firmware", "01.12"});
-        QVERIFY(sim.waitReady());
+        Simulator sim(73, {"--firmware", "01.12"});
+        QVERIFY(sim.waitPublished());
         const QString planted = work.filePath("planted");
         QDir().mkpath(planted + "/UPD_Files");
         const QString mark = planted + "/ran";

@@ -1,52 +1,64 @@
 // Continuous measurement against echogauge-sim on a real pseudo-terminal, in real
 // time: ten readings follow each other and stand in the history graph.
 #include "CsvReader.h"
-#include "TestPlatform.h"
+#include "SimHarness.h"
 
-#include "app/Mainform.h"
-#include "core/Clock.h"
-#include "core/Dialogs.h"
 #include "core/Timer.h"
-#include "serial/SerialDriver.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
-
-#include <QAction>
-
-#include <memory>
 
 class TestE2eMeasure : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void tenContinuousMeasurements()
+    QTemporaryDir ports;
+    RecordingDialogs dialogs;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<TformMain> form;
+
+    // The sensor on COM<port> with the given level, and a window connected to it
+    // measuring depth.
+    bool connectTo(int port, const QString &level, const QString &testName)
     {
-        QTemporaryDir ports;
+        sim = std::make_unique<Simulator>(port, QStringList{"--level", level});
+        if (!sim->waitPublished())
+            return false;
+        form = realTimeWindow(&dialogs,
+                              QStringLiteral("%1-%2").arg(testName).arg(QCoreApplication::applicationPid()));
+        if (!OpenPort(&form->commPort, quint8(port), 9600))
+            return false;
+        form->cbChanType->setCurrentIndex(1);
+        return true;
+    }
+
+private slots:
+    void initTestCase()
+    {
         QVERIFY(ports.isValid());
         qputenv("ECHOGAUGE_PORTS_DIR", QFile::encodeName(ports.path()));
+    }
 
-        QProcess sim;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start(QStringLiteral(EG_SIM_PROGRAM), {"--port", "COM46", "--level", "1234"});
-        QVERIFY(sim.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ports.filePath("COM46")), 5000);
+    void cleanup()
+    {
+        if (form)
+            ClosePort(&form->commPort);
+        form.reset();
+        if (sim)
+            QVERIFY(sim->stop(5000));
+        sim.reset();
+        dialogs.messages.clear();
+        dialogs.saveAnswers.clear();
+    }
 
-        RecordingDialogs dialogs;
-        auto form = std::make_unique<TformMain>(
-            testPlatform(Clock::system(), SerialDriver::system(), &dialogs,
-                         QStringLiteral("e2e-measure-%1").arg(QCoreApplication::applicationPid())));
-        QVERIFY(OpenPort(&form->commPort, 46, 9600));
-        form->cbChanType->setCurrentIndex(1);
+    void tenContinuousMeasurements()
+    {
+        QVERIFY(connectTo(46, "1234", "e2e-measure"));
         form->cb_Continuous->setChecked(true);
         QElapsedTimer took;
         took.start();
@@ -65,32 +77,13 @@ private slots:
         QCOMPARE(form->statusText(), QStringLiteral(" Depth = 1.234m"));
         QVERIFY(!form->timerSonar->isActive());
         qInfo("ten readings in %lld ms", static_cast<long long>(ms));
-
-        ClosePort(&form->commPort);
-        form.reset();
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
     }
 
     // Five single readings exported and read back:
     // five rows in the order taken, each with the value the window showed for it.
     void historyExportAfterFiveMeasurements()
     {
-        QTemporaryDir ports;
-        QVERIFY(ports.isValid());
-        qputenv("ECHOGAUGE_PORTS_DIR", QFile::encodeName(ports.path()));
-        QProcess sim;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start(QStringLiteral(EG_SIM_PROGRAM), {"--port", "COM47", "--level", "800"});
-        QVERIFY(sim.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ports.filePath("COM47")), 5000);
-
-        RecordingDialogs dialogs;
-        auto form = std::make_unique<TformMain>(
-            testPlatform(Clock::system(), SerialDriver::system(), &dialogs,
-                         QStringLiteral("e2e-export-%1").arg(QCoreApplication::applicationPid())));
-        QVERIFY(OpenPort(&form->commPort, 47, 9600));
-        form->cbChanType->setCurrentIndex(1);
+        QVERIFY(connectTo(47, "800", "e2e-export"));
         QVERIFY(!form->menuExportHistory->isEnabled());
         QStringList shown;
         for (int i = 0; i < 5; ++i) {
@@ -126,11 +119,6 @@ private slots:
             QCOMPARE(r.at(3), QStringLiteral("yes"));
             QCOMPARE(r.at(5), QStringLiteral("5"));
         }
-
-        ClosePort(&form->commPort);
-        form.reset();
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
     }
 };
 

@@ -1,28 +1,13 @@
 #include "SimHarness.h"
 
-#include "app/Mainform.h"
-#include "app/Platform.h"
-#include "core/Clock.h"
-#include "core/Dialogs.h"
-#include "serial/Enumcomports.h"
-#include "serial/SerialDriver.h"
-
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <memory>
 
 // The application's serial link against the real simulator program on a real
 // pseudo-terminal, in real time. Each case takes a second or two.
@@ -75,11 +60,6 @@ public:
     int fd = -1;
 };
 
-QString loaderProgram()
-{
-    return QFileInfo(QStringLiteral(EG_SIM_PROGRAM)).dir().filePath(QStringLiteral("flashldr.exe"));
-}
-
 // An update file carrying firmware major.minor, with a valid header.
 QByteArray updateFile(int major, int minor)
 {
@@ -129,14 +109,7 @@ private slots:
 
     void init()
     {
-        Platform p;
-        p.clock = Clock::system();
-        p.serial = SerialDriver::system();
-        p.dialogs = &dialogs;
-        p.settingsOrganization =
-            QStringLiteral("EchoGaugeTest-e2e-%1").arg(QCoreApplication::applicationPid());
-        p.settingsApplication = QStringLiteral("e2e");
-        form = std::make_unique<TformMain>(p);
+        form = realTimeWindow(&dialogs, QStringLiteral("e2e-%1").arg(QCoreApplication::applicationPid()));
     }
 
     void cleanup()
@@ -178,7 +151,7 @@ private slots:
 
     void silenceAtAWrongSpeed()
     {
-        Simulator sim({"--port", "COM43"});
+        Simulator sim(43);
         QVERIFY2(sim.waitReady(), sim.output.constData());
         QVERIFY(OpenPort(&form->commPort, 43, 19200));
         QVERIFY(form->SendCommand("...PDAC", false));
@@ -190,7 +163,7 @@ private slots:
     void registerWriteIsKeptAndWrittenOut()
     {
         const QString registers = portsDir.filePath("registers.txt");
-        Simulator sim({"--port", "COM44", "--registers-out", registers});
+        Simulator sim(44, {"--registers-out", registers});
         QVERIFY2(sim.waitReady(), sim.output.constData());
         QVERIFY(OpenPort(&form->commPort, 44, 9600));
         QVERIFY(form->SendCommand("...ATR23=2750\r", false));
@@ -205,7 +178,7 @@ private slots:
 
     void loaderInstallsTheUpdateFile()
     {
-        Simulator sim({"--port", "COM46", "--firmware", "01.10"});
+        Simulator sim(46, {"--firmware", "01.10"});
         QVERIFY2(sim.waitReady(), sim.output.constData());
         const QString path = portsDir.filePath("fw.upd");
         QFile f(path);
@@ -215,7 +188,7 @@ private slots:
 
         // The command line as the application builds it, the path in quotes.
         QProcess loader;
-        loader.start(loaderProgram(), {"-Q", "-C46", "-N\"" + path + "\""});
+        loader.start(simLoaderProgram(), {"-Q", "-C46", "-N\"" + path + "\""});
         QVERIFY(loader.waitForFinished(10000));
         QCOMPARE(loader.exitStatus(), QProcess::NormalExit);
         QCOMPARE(loader.exitCode(), 0);
@@ -225,10 +198,10 @@ private slots:
         QVERIFY(port.exchange("...PDAC", 400).contains("EchoGauge 18F2620 Version 01.14\r\n"));
 
         // No sensor on the port, and a file that is not there: both fail.
-        loader.start(loaderProgram(), {"-Q", "-C47", "-N\"" + path + "\""});
+        loader.start(simLoaderProgram(), {"-Q", "-C47", "-N\"" + path + "\""});
         QVERIFY(loader.waitForFinished(10000));
         QVERIFY(loader.exitCode() != 0);
-        loader.start(loaderProgram(), {"-Q", "-C46", "-N\"" + path + ".missing\""});
+        loader.start(simLoaderProgram(), {"-Q", "-C46", "-N\"" + path + ".missing\""});
         QVERIFY(loader.waitForFinished(10000));
         QVERIFY(loader.exitCode() != 0);
     }
@@ -256,7 +229,7 @@ private slots:
     // taking events, and the next search finds the sensor again.
     void deviceGoneMidExchangeAndBack()
     {
-        auto sim = std::make_unique<Simulator>(QStringList{"--port", "COM46"});
+        auto sim = std::make_unique<Simulator>(46);
         QVERIFY2(sim->waitReady(), sim->output.constData());
         QVERIFY(OpenPort(&form->commPort, 46, 9600));
         form->sensorPort = 46;
@@ -279,7 +252,7 @@ private slots:
                                   15000);
         QCOMPARE(form->portState, qint8(psIdle));
 
-        sim = std::make_unique<Simulator>(QStringList{"--port", "COM46"});
+        sim = std::make_unique<Simulator>(46);
         QVERIFY2(sim->waitReady(), sim->output.constData());
         sinceLast.restart();
         form->menuSearchClick();
@@ -292,7 +265,7 @@ private slots:
 
     void deviceDisappearingWhileOpen()
     {
-        Simulator sim({"--port", "COM45"});
+        Simulator sim(45);
         QVERIFY2(sim.waitReady(), sim.output.constData());
         QVERIFY(OpenPort(&form->commPort, 45, 9600));
         sim.kill();

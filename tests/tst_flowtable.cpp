@@ -196,8 +196,7 @@ private slots:
         QFETCH(int, register129);
 
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = rig.connectSensor();
-        describeChannel(*rig.form, type, dims);
+        SimSensor *sensor = rig.connectDescribed(type, dims);
         rig.form->trackSensorHeight->setValue(10000 - 2750);
         rig.form->btnSendChannelDataClick();
         QCOMPARE(rig.form->portState, qint8(psChannelPrepare));
@@ -244,27 +243,30 @@ private slots:
     }
 
     // The distance and depth types keep the table and scale they had and write the
-    // eight settings only, starting at step 64.
+    // eight settings only, starting at step 64. Through a logger each step may wait
+    // 2 s; an acknowledged step moves on at the next tick all the same.
     void settingsOnlyForTypesWithoutFlow_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("register23");
-        QTest::newRow("depth") << int(ctMeasureDepth) << 2750;
-        QTest::newRow("distance") << int(ctMeasureDistance) << 0;
+        QTest::addColumn<int>("loggerBaud");
+        QTest::newRow("depth") << int(ctMeasureDepth) << 2750 << 0;
+        QTest::newRow("distance") << int(ctMeasureDistance) << 0 << 0;
+        QTest::newRow("depth through a logger at 19200") << int(ctMeasureDepth) << 2750 << 19200;
     }
 
     void settingsOnlyForTypesWithoutFlow()
     {
         QFETCH(int, type);
         QFETCH(int, register23);
+        QFETCH(int, loggerBaud);
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = rig.connectSensor();
-        describeChannel(*rig.form, type, ChannelDimensions{70, 900, 1100, 400});
+        SimSensor *sensor = rig.connectDescribed(type, ChannelDimensions{70, 900, 1100, 400}, loggerBaud);
         rig.form->trackSensorHeight->setValue(10000 - 2750);
         rig.form->flowExponent = 3;
         rig.form->flowTable.fill(4242);
         rig.form->btnSendChannelDataClick();
-        rig.clock.advance(20000);
+        rig.clock.advance(loggerBaud ? 30000 : 20000);
 
         QCOMPARE(rig.statusSteps().first(), QStringLiteral(" Writing channel data 64 of 71 ..."));
         QCOMPARE(rig.form->statusText(), QStringLiteral(" Channel data successfully written"));
@@ -280,6 +282,11 @@ private slots:
                                                            {131, 1100},
                                                            {132, 3}}));
         QCOMPARE(int(sensor->reg(64)), 0); // the table registers untouched
+        QVERIFY(rig.serial.written(3).startsWith(loggerBaud ? "...EGCNFG(ATR1=" : "...ATR1="));
+        const qint64 s64 = rig.firstMessageTime(" Writing channel data 64 of 71 ...");
+        const qint64 s65 = rig.firstMessageTime(" Writing channel data 65 of 71 ...");
+        QVERIFY(s64 > 0);
+        QVERIFY(s65 - s64 < 1000); // not the whole 2 s wait
     }
 
     // The eleventh write is never acknowledged: three attempts at step 10, 600 ms
@@ -287,9 +294,8 @@ private slots:
     void missingAcknowledgementEndsTheUpload()
     {
         ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = rig.connectSensor();
         const ChannelDimensions dims{90, 1000, 1000, 500};
-        describeChannel(*rig.form, ctVNotchWeir, dims);
+        SimSensor *sensor = rig.connectDescribed(ctVNotchWeir, dims);
         rig.form->btnSendChannelDataClick();
         while (sensor->requests.size() < 10 && rig.clock.nowMs() < 20000)
             rig.clock.advance(1);
@@ -319,24 +325,6 @@ private slots:
         QVERIFY(rig.form->btnSendChannelData->isEnabled());
         QCOMPARE(sendCaption(*rig.form), red);
         QVERIFY(rig.form->commPort.isOpen());
-    }
-
-    // Through a logger each step may wait 2 s; an acknowledged step moves on at the
-    // next tick all the same.
-    void passthroughUploadMovesOnAtTheNextTick()
-    {
-        ExchangeRig rig(QStringLiteral("flowtable"));
-        SimSensor *sensor = rig.connectSensor(19200);
-        describeChannel(*rig.form, ctMeasureDepth, ChannelDimensions{});
-        rig.form->btnSendChannelDataClick();
-        rig.clock.advance(30000);
-        QCOMPARE(rig.form->statusText(), QStringLiteral(" Channel data successfully written"));
-        QCOMPARE(writesOf(sensor).size(), 8);
-        QVERIFY(rig.serial.written(3).startsWith("...EGCNFG(ATR1="));
-        const qint64 s64 = rig.firstMessageTime(" Writing channel data 64 of 71 ...");
-        const qint64 s65 = rig.firstMessageTime(" Writing channel data 65 of 71 ...");
-        QVERIFY(s64 > 0);
-        QVERIFY(s65 - s64 < 1000); // not the whole 2 s wait
     }
 };
 

@@ -69,9 +69,8 @@ QByteArray readAll(const QString &path)
 // A V-notch site: the table uploaded, the configuration read back, five readings.
 SimSensor *commissionVNotch(ExchangeRig &rig)
 {
-    SimSensor *sensor = rig.connectSensor();
+    SimSensor *sensor = rig.connectDescribed(ctVNotchWeir, ChannelDimensions{90, 1000, 1000, 500});
     sensor->levelMm = 1000;
-    describeChannel(*rig.form, ctVNotchWeir, ChannelDimensions{90, 1000, 1000, 500});
     rig.form->trackSensorHeight->setValue(10000 - 3000);
     rig.form->btnSendChannelDataClick();
     rig.clock.advance(60000);
@@ -116,8 +115,7 @@ private slots:
         QFETCH(QString, flowUnit);
 
         ExchangeRig rig(QStringLiteral("siterecord"));
-        SimSensor *sensor = rig.connectSensor();
-        describeChannel(*rig.form, type, dims);
+        SimSensor *sensor = rig.connectDescribed(type, dims);
         QVERIFY(rig.form->menuShowFlowTable->isEnabled());
 
         QList<QStringList> shown;

@@ -95,26 +95,34 @@ private slots:
         QCOMPARE(screen.pixelColor(73, 50), QColor(Qt::white));
     }
 
-    // The slanted lines stop where their own path meets the water, one pixel to the side.
-    void slantedLinesStopAtTheWater_data()
+    // The slanted lines stop where their own path meets the water, one pixel to the
+    // side; with no water a line reaches the bottom edge and turns there.
+    void linesStopAtTheWater_data()
     {
         QTest::addColumn<float>("slope");
-        QTest::newRow("0.18 to the right") << 0.181818f;
-        QTest::newRow("0.18 to the left") << -0.181818f;
-        QTest::newRow("0.36 to the right") << 0.363636f;
-        QTest::newRow("0.36 to the left") << -0.363636f;
+        QTest::addColumn<int>("waterRow");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("tipY");
+        QTest::newRow("0.18 to the right") << 0.181818f << 65 << 196 << 65;
+        QTest::newRow("0.18 to the left") << -0.181818f << 65 << 196 << 65;
+        QTest::newRow("0.36 to the right") << 0.363636f << 65 << 196 << 65;
+        QTest::newRow("0.36 to the left") << -0.363636f << 65 << 196 << 65;
+        QTest::newRow("no water: bottom edge") << 0.0f << 1000 << 120 << 119;
     }
 
-    void slantedLinesStopAtTheWater()
+    void linesStopAtTheWater()
     {
         QFETCH(float, slope);
+        QFETCH(int, waterRow);
+        QFETCH(int, height);
+        QFETCH(int, tipY);
         TSoundWave wave;
         InitSoundWave(wave, 72, slope, 6);
         while (wave.descending)
-            StepSoundWaveOnce(wave, backdrop(65));
-        QCOMPARE(wave.length, 44 + 65);
-        QCOMPARE(wave.tipY, 65);
-        QCOMPARE(wave.tipX, int(float(72.0 + 109.0 * double(slope))));
+            StepSoundWaveOnce(wave, backdrop(waterRow, 145, height));
+        QCOMPARE(wave.length, 44 + tipY);
+        QCOMPARE(wave.tipY, tipY);
+        QCOMPARE(wave.tipX, int(float(72.0 + double(44 + tipY) * double(slope))));
     }
 
     // A line whose next x falls left of 0 or at or beyond the width turns at once.
@@ -195,16 +203,6 @@ private slots:
             area += qint64(r.width()) * r.height();
         QVERIFY2(area * 4 < qint64(box.width()) * box.height(), qPrintable(QString::number(area)));
         QVERIFY(SoundWaveDirtyRegion(wave, wave).isEmpty());
-    }
-
-    // No water: the line reaches the bottom edge and turns there.
-    void bottomEdge()
-    {
-        TSoundWave wave;
-        InitSoundWave(wave, 72, 0.0f, 6);
-        while (wave.descending)
-            StepSoundWaveOnce(wave, backdrop(1000, 145, 120));
-        QCOMPARE(wave.tipY, 119);
     }
 
     // In the window: the fan starts with the measurement, moves six pixels per 15 ms
