@@ -180,10 +180,6 @@ private slots:
         QFETCH(int, sensorType);
         QFETCH(bool, setMax);
         QFETCH(QString, lostEcho);
-        QFETCH(QByteArray, wire);
-        QFETCH(QStringList, messages);
-        QFETCH(QString, editAfter);
-        QFETCH(int, listAfter);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
         SimSensor *sensor = rig.connectSensor();
@@ -195,13 +191,13 @@ private slots:
         QVERIFY(rig.form->textSensorHeight->isHidden());
         rig.clock.advance(10000);
 
-        QCOMPARE(rig.serial.written(3), wire);
+        QTEST(rig.serial.written(3), "wire");
         QStringList shown;
         for (const auto &m : rig.dialogs.messages)
             shown << m.text;
-        QCOMPARE(shown, messages);
-        QCOMPARE(rig.form->editLostEchoValue->text(), editAfter);
-        QCOMPARE(rig.form->cbLostEcho->currentIndex(), listAfter);
+        QTEST(shown, "messages");
+        QTEST(rig.form->editLostEchoValue->text(), "editAfter");
+        QTEST(rig.form->cbLostEcho->currentIndex(), "listAfter");
         QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data successfully written"));
         QCOMPARE(int(sensor->reg(23)), int(SensorHeightValue(type, 2750)));
         QVERIFY(!rig.form->textSensorHeight->isHidden());
@@ -264,7 +260,6 @@ private slots:
     {
         QFETCH(bool, silent);
         QFETCH(QString, status);
-        QFETCH(QColor, caption);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
         SimSensor *sensor = rig.connectSensor();
@@ -276,7 +271,7 @@ private slots:
         rig.clock.advance(20000);
 
         QCOMPARE(rig.form->statusText(), status);
-        QCOMPARE(captionColour(rig.form->btnSetHeight), caption);
+        QTEST(captionColour(rig.form->btnSetHeight), "caption");
         QCOMPARE(rig.form->setupChanged, silent);
         QCOMPARE(rig.form->portState, qint8(psIdle));
         QVERIFY(rig.form->btnSetHeight->isEnabled());
