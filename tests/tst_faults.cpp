@@ -206,7 +206,6 @@ private slots:
     void goneAndBackIsFoundByTheNextSearch()
     {
         QFETCH(QString, exchange);
-        QFETCH(QString, failed);
         ExchangeRig rig(QStringLiteral("faults"));
         TformMain &w = *rig.form;
         rig.connectSensor();
@@ -214,7 +213,7 @@ private slots:
         rig.clock.advance(300);
         rig.serial.unplug(3);
         rig.clock.advance(60000);
-        QCOMPARE(w.statusText(), failed);
+        QTEST(w.statusText(), "failed");
         QCOMPARE(w.portState, qint8(psIdle));
 
         rig.serial.replug(3);
@@ -236,36 +235,31 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString invalid = QString::fromLatin1(lostEchoInvalidText);
         const QString adjusted = QString::fromLatin1(lostEchoAdjustedText);
-        QTest::newRow("lost echo, empty") << "lost echo"
-                                          << "" << 24 << 65535 << invalid;
-        QTest::newRow("lost echo, letters") << "lost echo"
-                                            << "abc" << 24 << 65535 << invalid;
-        QTest::newRow("lost echo, negative") << "lost echo"
-                                             << "-7" << 24 << 65529 << "";
-        QTest::newRow("lost echo, beyond 16 bits") << "lost echo"
-                                                   << "40000" << 24 << 32767 << adjusted;
-        QTest::newRow("lost echo, beyond 32 bits") << "lost echo"
-                                                   << "99999999999" << 24 << 65535 << invalid;
-        QTest::newRow("lost echo, fractional") << "lost echo"
-                                               << "12.5" << 24 << 65535 << invalid;
-        QTest::newRow("width, empty") << "width"
-                                      << "" << 131 << 64537 << "";
-        QTest::newRow("width, letters") << "width"
-                                        << "abc" << 131 << 64537 << "";
-        QTest::newRow("width, negative") << "width"
-                                         << "-2" << 131 << 63537 << "";
-        QTest::newRow("width, fraction of a mm") << "width"
-                                                 << "0.0004" << 131 << 0 << "";
-        QTest::newRow("width, 70 m") << "width"
-                                     << "70" << 131 << 65535 << "";
-        QTest::newRow("width, huge") << "width"
-                                     << "1e30" << 131 << 65535 << "";
-        QTest::newRow("crest, rounded") << "crest"
-                                        << "1.2345" << 130 << 1235 << "";
-        QTest::newRow("crest, 65.536 m") << "crest"
-                                         << "65.536" << 130 << 65535 << "";
-        QTest::newRow("notch, letters") << "notch"
-                                        << "x" << 129 << 64537 << "";
+        struct Row
+        {
+            const char *name, *edit, *text;
+            int reg, value;
+            QString message;
+        };
+        const Row rows[] = {
+            {"lost echo, empty", "lost echo", "", 24, 65535, invalid},
+            {"lost echo, letters", "lost echo", "abc", 24, 65535, invalid},
+            {"lost echo, negative", "lost echo", "-7", 24, 65529, ""},
+            {"lost echo, beyond 16 bits", "lost echo", "40000", 24, 32767, adjusted},
+            {"lost echo, beyond 32 bits", "lost echo", "99999999999", 24, 65535, invalid},
+            {"lost echo, fractional", "lost echo", "12.5", 24, 65535, invalid},
+            {"width, empty", "width", "", 131, 64537, ""},
+            {"width, letters", "width", "abc", 131, 64537, ""},
+            {"width, negative", "width", "-2", 131, 63537, ""},
+            {"width, fraction of a mm", "width", "0.0004", 131, 0, ""},
+            {"width, 70 m", "width", "70", 131, 65535, ""},
+            {"width, huge", "width", "1e30", 131, 65535, ""},
+            {"crest, rounded", "crest", "1.2345", 130, 1235, ""},
+            {"crest, 65.536 m", "crest", "65.536", 130, 65535, ""},
+            {"notch, letters", "notch", "x", 129, 64537, ""},
+        };
+        for (const Row &r : rows)
+            QTest::newRow(r.name) << QString(r.edit) << QString(r.text) << r.reg << r.value << r.message;
     }
     void typedTextReachesTheSensor()
     {

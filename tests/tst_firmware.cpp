@@ -96,6 +96,12 @@ struct FirmwareRig
             f.write(makeUpdateImage(spec));
         return path;
     }
+    // The loader and a 1.13 update file: what an out-of-date sensor is upgraded with.
+    QString addUpgrade()
+    {
+        addLoader();
+        return addUpdate(QStringLiteral("fw113.upd"), 113);
+    }
     void search(qint64 ms = 20000)
     {
         rig.form->menuSearchClick();
@@ -176,13 +182,10 @@ private slots:
     void versionDigits()
     {
         QFETCH(QByteArray, digits);
-        QFETCH(int, version);
-        QFETCH(int, checkValue);
-        QFETCH(QString, shown);
         const FirmwareDigits d = ParseFirmwareDigits(digits.left(2), digits.mid(3, 2));
-        QCOMPARE(int(FirmwareVersionNumber(d)), version);
-        QCOMPARE(FirmwareCheckValue(d), checkValue);
-        QCOMPARE(FirmwareVersionText(FirmwareVersionNumber(d)), shown);
+        QTEST(int(FirmwareVersionNumber(d)), "version");
+        QTEST(int(FirmwareCheckValue(d)), "checkValue");
+        QTEST(FirmwareVersionText(FirmwareVersionNumber(d)), "shown");
     }
 
     // Every row as the search meets it: the status texts, the boxes, whether the
@@ -258,7 +261,6 @@ private slots:
         QFETCH(bool, adopted);
         QFETCH(bool, loader);
         QFETCH(QList<int>, updates);
-        QFETCH(QStringList, steps);
         QFETCH(QStringList, boxes);
         QFETCH(QList<int>, icons);
         QFETCH(bool, loaderRan);
@@ -274,7 +276,7 @@ private slots:
         f.search();
 
         QCOMPARE(f.rig.form->sensorPort, qint16(3));
-        QCOMPARE(f.firmwareSteps(), steps);
+        QTEST(f.firmwareSteps(), "steps");
         QCOMPARE(f.boxes(), boxes);
         QCOMPARE(f.icons(), icons);
         QCOMPARE(f.loader.runs.size(), loaderRan ? 1 : 0);
@@ -319,12 +321,10 @@ private slots:
         QFETCH(int, end);
         QFETCH(int, exitCode);
         QFETCH(QString, status);
-        QFETCH(QString, box);
         QFETCH(bool, accepted);
 
         FirmwareRig f(QStringLiteral("01.12"));
-        f.addLoader();
-        const QString file = f.addUpdate(QStringLiteral("fw113.upd"), 113);
+        const QString file = f.addUpgrade();
         f.loader.refuseStart = refuse;
         f.loader.end = FakeLoader::End(end);
         f.loader.exitCode = exitCode;
@@ -340,7 +340,7 @@ private slots:
                  accepted ? QStringLiteral(" Sensor data received from EchoGauge") : status);
         QVERIFY(f.firmwareSteps().endsWith(status));
         QCOMPARE(f.rig.dialogs.messages.size(), 2);
-        QCOMPARE(f.rig.dialogs.messages.last().text, box);
+        QTEST(f.rig.dialogs.messages.last().text, "box");
         QCOMPARE(f.rig.dialogs.messages.last().icon, accepted ? Icon::Information : Icon::Error);
         QCOMPARE(f.configurationRead(), accepted);
         QCOMPARE(int(f.rig.form->firmwareVersion), accepted ? 113 : 112);
@@ -359,8 +359,7 @@ private slots:
     void progressDots()
     {
         FirmwareRig f(QStringLiteral("01.12"));
-        f.addLoader();
-        f.addUpdate(QStringLiteral("fw113.upd"), 113);
+        f.addUpgrade();
         f.loader.durationMs = 4000;
         f.search();
 
@@ -385,8 +384,7 @@ private slots:
     {
         QFETCH(int, boundMs);
         FirmwareRig f(QStringLiteral("01.12"));
-        f.addLoader();
-        f.addUpdate(QStringLiteral("fw113.upd"), 113);
+        f.addUpgrade();
         f.loader.end = FakeLoader::End::Hang;
         if (boundMs)
             f.rig.form->loaderTimeoutMs = boundMs;
@@ -406,8 +404,7 @@ private slots:
     void noInputWhileTheLoaderRuns()
     {
         FirmwareRig f(QStringLiteral("01.12"));
-        f.addLoader();
-        f.addUpdate(QStringLiteral("fw113.upd"), 113);
+        f.addUpgrade();
         QLineEdit edit;
         f.loader.whileRunning = [&edit] {
             QCoreApplication::postEvent(&edit,
@@ -452,10 +449,9 @@ private slots:
     void updateHeader()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(int, version);
         UpdateFileHeader h;
         const bool counts = ReadUpdateHeader(bytes, &h) && IsSensorFirmware(h);
-        QCOMPARE(counts ? int(UpdateFileVersion(h)) : -1, version);
+        QTEST(counts ? int(UpdateFileVersion(h)) : -1, "version");
     }
 
     // The folder: entries that are not readable update files are passed over; the
@@ -479,7 +475,6 @@ private slots:
     {
         QFETCH(QStringList, files);
         QFETCH(QString, chosen);
-        QFETCH(int, version);
 
         QTemporaryDir data;
         const QDir folder(data.filePath("UPD_Files"));
@@ -504,7 +499,7 @@ private slots:
 
         const UpdateFile found = FindUpdateFile(data.path());
         QCOMPARE(found.path, chosen.isEmpty() ? QString() : folder.filePath(chosen));
-        QCOMPARE(int(found.version), version);
+        QTEST(int(found.version), "version");
     }
 
     // The program's data directory is its own folder unless one is given; never the

@@ -77,8 +77,7 @@ private slots:
     void oneOptionalDecimal()
     {
         QFETCH(double, value);
-        QFETCH(QString, text);
-        QCOMPARE(OneOptionalDecimal(value), text);
+        QTEST(OneOptionalDecimal(value), "text");
     }
 
     // The first reading lays the value axis out: its maximum, three ticks and the title.
@@ -110,9 +109,6 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, exponent);
         QFETCH(int, value);
-        QFETCH(QString, title);
-        QFETCH(QString, maximum);
-        QFETCH(QStringList, ticks);
 
         Window w(type, exponent);
         const int layouts = w.form->historyLayouts;
@@ -122,9 +118,9 @@ private slots:
         else
             w.form->LayoutHistoryGraph(); // 0 does not exceed an axis that was never laid out
         QCOMPARE(w.form->headAxisMax, qMax(value, 1));
-        QCOMPARE(w.form->labelHead->text(), title);
-        QCOMPARE(w.form->labelMaxHead->text(), maximum);
-        QCOMPARE(w.ticks(), ticks);
+        QTEST(w.form->labelHead->text(), "title");
+        QTEST(w.form->labelMaxHead->text(), "maximum");
+        QTEST(w.ticks(), "ticks");
         QVERIFY(!w.form->labelMaxHead->isHidden());
         QVERIFY(!w.form->label2Head->isHidden());
 
@@ -325,9 +321,8 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, value);
         QFETCH(float, flow);
-        QFETCH(QString, hint);
         const TGraphEntry e{value, flow, 0.31448f, 5, 5, 3, qint8(type), 0};
-        QCOMPARE(HeadBarHint(e), hint);
+        QTEST(HeadBarHint(e), "hint");
         QCOMPARE(FlowBarHint(e), QString("Flow=0.314 m\u00B3/s"));
     }
 

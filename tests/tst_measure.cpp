@@ -36,6 +36,14 @@ struct MeasureRig : ExchangeRig
                                    2000));
     }
 
+    // Starts a measurement, puts the bytes in once its request has left, and runs one tick.
+    void startAndReply(const QByteArray &bytes)
+    {
+        startAndSend();
+        reply(bytes);
+        clock.advance(100);
+    }
+
     int sentRequests() const { return serial.written(3).count("PDAs"); }
 
     void reply(const QByteArray &bytes) { form->rxBuffer->Put(bytes.constData(), qint32(bytes.size())); }
@@ -128,8 +136,7 @@ private slots:
     {
         QFETCH(int, value);
         QFETCH(int, exponent);
-        QFETCH(QString, text);
-        QCOMPARE(FlowResultText(MeasuredFlow(value, exponent)), text);
+        QTEST(FlowResultText(MeasuredFlow(value, exponent)), "text");
     }
 
     // A reply after other bytes: what precedes it is dropped, what follows it stays.
@@ -145,24 +152,18 @@ private slots:
         QTest::addColumn<QString>("gain");
         QTest::addColumn<int>("value");
 
-        QTest::newRow("depth after OK") << 1 << 0 << QByteArray("OK\r01234,1,5,5,3,\r\n")
-                                        << "Depth = " << FormatDistance(1234, true) << "\r\n"
-                                        << "5 / 5"
-                                        << "3" << 1234;
-        QTest::newRow("distance") << 0 << 0 << QByteArray("02750,1,4,5,2,") << "Distance = "
-                                  << "2.750m"
-                                  << ""
-                                  << "4 / 5"
-                                  << "2" << 2750;
-        QTest::newRow("rectangular weir, l/s") << 2 << 3 << QByteArray("00123,1,5,5,3,") << "Flow = "
-                                               << "12.3 l/s"
-                                               << ""
-                                               << "5 / 5"
-                                               << "3" << 123;
-        QTest::newRow("V-notch, m3/s")
-            << 4 << 3 << QByteArray("xx02000,1,3,5,7,01") << "Flow = " << QString("0.200 m\u00B3/s") << "01"
-            << "3 / 5"
-            << "7" << 2000;
+        const QString m3s = QStringLiteral("0.200 m\u00B3/s");
+        QTest::newRow("depth after OK")
+            << 1 << 0 << QByteArray("OK\r01234,1,5,5,3,\r\n") << QString("Depth = ")
+            << FormatDistance(1234, true) << QString("\r\n") << QString("5 / 5") << QString("3") << 1234;
+        QTest::newRow("distance") << 0 << 0 << QByteArray("02750,1,4,5,2,") << QString("Distance = ")
+                                  << QString("2.750m") << QString() << QString("4 / 5") << QString("2")
+                                  << 2750;
+        QTest::newRow("rectangular weir, l/s")
+            << 2 << 3 << QByteArray("00123,1,5,5,3,") << QString("Flow = ") << QString("12.3 l/s")
+            << QString() << QString("5 / 5") << QString("3") << 123;
+        QTest::newRow("V-notch, m3/s") << 4 << 3 << QByteArray("xx02000,1,3,5,7,01") << QString("Flow = ")
+                                       << m3s << QString("01") << QString("3 / 5") << QString("7") << 2000;
     }
 
     void replyAfterOtherBytes()
@@ -172,25 +173,20 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, caption);
         QFETCH(QString, result);
-        QFETCH(QString, left);
-        QFETCH(QString, samples);
-        QFETCH(QString, gain);
         QFETCH(int, value);
 
         MeasureRig rig;
         rig.form->cbChanType->setCurrentIndex(type);
         rig.form->flowExponent = exponent;
-        rig.startAndSend();
-        rig.reply(bytes);
-        rig.clock.advance(100);
+        rig.startAndReply(bytes);
 
         QCOMPARE(rig.form->portState, qint8(psIdle));
         QCOMPARE(rig.form->labelLast->text(), caption);
         QCOMPARE(rig.form->textResultHeight->text(), result);
         QCOMPARE(rig.form->statusText(), QLatin1Char(' ') + caption + result);
-        QCOMPARE(rig.form->textResultSamples->text(), samples);
-        QCOMPARE(rig.form->textResultGain->text(), gain);
-        QCOMPARE(rig.remaining(), left);
+        QTEST(rig.form->textResultSamples->text(), "samples");
+        QTEST(rig.form->textResultGain->text(), "gain");
+        QTEST(rig.remaining(), "left");
         QVERIFY(rig.form->btnMeasure->isEnabled());
         QVERIFY(rig.form->textResultHeight->isVisibleTo(rig.form->GroupBox1));
         QVERIFY(!rig.form->timerPortService->isActive());
@@ -204,9 +200,7 @@ private slots:
     {
         MeasureRig rig;
         rig.form->labelLast->setText(QStringLiteral("Depth = "));
-        rig.startAndSend();
-        rig.reply("01234,0,2,5,3,");
-        rig.clock.advance(100);
+        rig.startAndReply("01234,0,2,5,3,");
 
         QCOMPARE(rig.form->statusText(), QStringLiteral(" Measurement Invalid"));
         for (QLabel *l : {rig.form->textResultHeight, rig.form->textResultSamples, rig.form->textResultGain})
@@ -228,9 +222,7 @@ private slots:
     void damagedReplyIsIgnoredThenSecondAttempt()
     {
         MeasureRig rig;
-        rig.startAndSend();
-        rig.reply("01234,1,5,5,X,");
-        rig.clock.advance(100);
+        rig.startAndReply("01234,1,5,5,X,");
         QCOMPARE(rig.form->rxBuffer->Count(), 0);
         QCOMPARE(rig.form->portState, qint8(psMeasure));
         QCOMPARE(rig.form->historyEntries->size(), qint64(0));
@@ -252,9 +244,7 @@ private slots:
     {
         MeasureRig rig;
         rig.form->cbChanType->setCurrentIndex(0);
-        rig.startAndSend();
-        rig.reply("OK\r01234,1,");
-        rig.clock.advance(100);
+        rig.startAndReply("OK\r01234,1,");
         QCOMPARE(rig.form->portState, qint8(psMeasure));
         QCOMPARE(rig.form->rxBuffer->Count(), 11);
         QVERIFY(rig.form->statusText().startsWith(requesting + " ..."));

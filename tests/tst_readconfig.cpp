@@ -52,6 +52,21 @@ void setUnusualDescription(TformMain &w)
     w.ShowLostEcho();
 }
 
+// The sensor on COM3 holding the given registers, and the window connected to it
+// with a description unlike anything the sensor holds.
+SimSensor *connectSensorHolding(ExchangeRig &rig, const Registers &registers, bool signedValues,
+                                int missing = -1, int firmware = 113)
+{
+    SimFaults faults;
+    faults.signedRegisters = signedValues;
+    faults.missingRegister = missing;
+    SimSensor *sensor = rig.connectSensor(0, faults, qint16(firmware));
+    for (auto it = registers.cbegin(); it != registers.cend(); ++it)
+        sensor->setRegister(it.key(), quint16(it.value()));
+    setUnusualDescription(*rig.form);
+    return sensor;
+}
+
 QByteArray dumpWith(const QMap<int, quint16> &changes, bool signedValues = false)
 {
     SimSensor s;
@@ -176,12 +191,11 @@ private slots:
         QFETCH(int, serial);
         QFETCH(int, height);
         QFETCH(int, firmware);
-        QFETCH(bool, valid);
         RegisterDump d;
         d.range = range;
         d.serial = serial;
         d.height = height;
-        QCOMPARE(ValidRegisterDump(d, qint16(firmware)), valid);
+        QTEST(ValidRegisterDump(d, qint16(firmware)), "valid");
     }
 
     void adjustments_data()
@@ -235,8 +249,7 @@ private slots:
     {
         QFETCH(int, serial);
         QFETCH(int, firmware);
-        QFETCH(QString, text);
-        QCOMPARE(SerialLabelText(serial, qint16(firmware)), text);
+        QTEST(SerialLabelText(serial, qint16(firmware)), "text");
     }
 
     // A reply taken into the window: the slider, the caption, the description, the label.
@@ -279,21 +292,10 @@ private slots:
         QFETCH(Registers, registers);
         QFETCH(bool, signedValues);
         QFETCH(int, firmware);
-        QFETCH(int, type);
-        QFETCH(int, position);
         QFETCH(QString, heightText);
-        QFETCH(QStringList, edits);
-        QFETCH(int, angle);
-        QFETCH(int, exponent);
-        QFETCH(QString, serialText);
 
         ExchangeRig rig(QStringLiteral("readconfig"));
-        SimFaults faults;
-        faults.signedRegisters = signedValues;
-        SimSensor *sensor = rig.connectSensor(0, faults, qint16(firmware));
-        for (auto it = registers.cbegin(); it != registers.cend(); ++it)
-            sensor->setRegister(it.key(), quint16(it.value()));
-        setUnusualDescription(*rig.form);
+        SimSensor *sensor = connectSensorHolding(rig, registers, signedValues, -1, firmware);
         rig.form->menuReadHeight->trigger();
         QVERIFY(rig.form->textSerial->isHidden());
         QVERIFY(!rig.form->btnSetHeight->isEnabled());
@@ -303,20 +305,20 @@ private slots:
         QCOMPARE(rig.form->portState, qint8(psIdle));
         QVERIFY(!rig.form->timerPortService->isActive());
         QVERIFY(rig.form->btnSetHeight->isEnabled());
-        QCOMPARE(rig.form->cbChanType->currentIndex(), type);
+        QTEST(rig.form->cbChanType->currentIndex(), "type");
         QCOMPARE(rig.form->trackSensorHeight->maximum(), registers.value(9, 10000));
-        QCOMPARE(rig.form->trackSensorHeight->value(), position);
+        QTEST(rig.form->trackSensorHeight->value(), "position");
         QCOMPARE(rig.form->textSensorHeight->text(), heightText);
         QCOMPARE(rig.form->btnSetHeight->text(), "&Set Sensor Height (" + heightText + ")");
-        QCOMPARE((QStringList{rig.form->editCrestHeight->text(), rig.form->editChanWidth->text(),
-                              rig.form->editNotchWidth->text()}),
-                 edits);
-        QCOMPARE(rig.form->notchAngle, angle);
-        QCOMPARE(rig.form->flowExponent, exponent);
+        QTEST((QStringList{rig.form->editCrestHeight->text(), rig.form->editChanWidth->text(),
+                           rig.form->editNotchWidth->text()}),
+              "edits");
+        QTEST(rig.form->notchAngle, "angle");
+        QTEST(rig.form->flowExponent, "exponent");
         QCOMPARE(rig.form->sensorType, 0);
         QCOMPARE(rig.form->lostEchoValue, 65535);
         QCOMPARE(rig.form->cbLostEcho->currentIndex(), 0);
-        QCOMPARE(rig.form->textSerial->text(), serialText);
+        QTEST(rig.form->textSerial->text(), "serialText");
         QVERIFY(!rig.form->textSerial->isHidden());
         QVERIFY(!rig.form->setupChanged);
         QCOMPARE(rig.form->btnSetHeight->palette().color(QPalette::ButtonText), QColor(0, 0, 0));
@@ -345,13 +347,7 @@ private slots:
         QFETCH(int, missing);
 
         ExchangeRig rig(QStringLiteral("readconfig"));
-        SimFaults faults;
-        faults.signedRegisters = signedValues;
-        faults.missingRegister = missing;
-        SimSensor *sensor = rig.connectSensor(0, faults);
-        for (auto it = registers.cbegin(); it != registers.cend(); ++it)
-            sensor->setRegister(it.key(), quint16(it.value()));
-        setUnusualDescription(*rig.form);
+        SimSensor *sensor = connectSensorHolding(rig, registers, signedValues, missing);
         rig.form->setupChanged = false;
         const QStringList before = windowState(*rig.form);
         rig.form->StartReadConfig();

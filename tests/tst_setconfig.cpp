@@ -35,6 +35,18 @@ void setLostEcho(TformMain &w, const QString &text)
     w.editLostEchoValue->setText(text);
 }
 
+// The four register writes as they leave the PC: Window High, the sensor height,
+// the lost echo value and the channel type.
+QByteArray writes(int windowHigh, int height, int lostEcho, int type)
+{
+    return QStringLiteral("...ATR1=%1\r...ATR23=%2\r...ATR24=%3\r...ATR128=%4\r")
+        .arg(windowHigh)
+        .arg(height)
+        .arg(lostEcho)
+        .arg(type)
+        .toLatin1();
+}
+
 const QColor red(255, 0, 0);
 const QColor black(0, 0, 0);
 const QString adjusted = QString::fromLatin1(lostEchoAdjustedText);
@@ -63,8 +75,7 @@ private slots:
     {
         QFETCH(int, type);
         QFETCH(int, height);
-        QFETCH(int, word);
-        QCOMPARE(int(SensorHeightValue(type, height)), word);
+        QTEST(int(SensorHeightValue(type, height)), "word");
     }
 
     void windowHighValue_data()
@@ -96,8 +107,7 @@ private slots:
         QFETCH(int, percent);
         QFETCH(int, heightWord);
         QFETCH(int, sensorType);
-        QFETCH(int, window);
-        QCOMPARE(int(WindowHighValue(type, setMax, percent, quint16(heightWord), sensorType)), window);
+        QTEST(int(WindowHighValue(type, setMax, percent, quint16(heightWord), sensorType)), "window");
     }
 
     void lostEchoText_data()
@@ -121,11 +131,9 @@ private slots:
     void lostEchoText()
     {
         QFETCH(QString, text);
-        QFETCH(int, value);
-        QFETCH(int, message);
         const LostEchoEntry e = LostEchoFromText(text, 4321);
-        QCOMPARE(e.value, value);
-        QCOMPARE(int(e.message), message);
+        QTEST(int(e.value), "value");
+        QTEST(int(e.message), "message");
     }
 
     // The four writes as they leave the PC, and what the engineer is told on the way.
@@ -140,47 +148,30 @@ private slots:
         QTest::addColumn<QString>("editAfter");
         QTest::addColumn<int>("listAfter");
 
-        QTest::newRow("distance") << 0 << 0 << true << QString()
-                                  << QByteArray("...ATR1=5000\r...ATR23=0\r...ATR24=65535\r...ATR128=0\r")
-                                  << QStringList{} << "" << 0;
+        const QStringList none;
+        QTest::newRow("distance") << 0 << 0 << true << QString() << writes(5000, 0, 65535, 0) << none << ""
+                                  << 0;
         QTest::newRow("distance, small sensor")
-            << 0 << 1 << true << QString()
-            << QByteArray("...ATR1=2500\r...ATR23=0\r...ATR24=65535\r...ATR128=0\r") << QStringList{} << ""
-            << 0;
-        QTest::newRow("depth, 10 %") << 1 << 0 << true << QString()
-                                     << QByteArray(
-                                            "...ATR1=3025\r...ATR23=2750\r...ATR24=65535\r...ATR128=1\r")
-                                     << QStringList{} << "" << 0;
+            << 0 << 1 << true << QString() << writes(2500, 0, 65535, 0) << none << "" << 0;
+        QTest::newRow("depth, 10 %") << 1 << 0 << true << QString() << writes(3025, 2750, 65535, 1) << none
+                                     << "" << 0;
         QTest::newRow("rectangular weir")
-            << 2 << 0 << true << QString()
-            << QByteArray("...ATR1=3025\r...ATR23=35518\r...ATR24=65535\r...ATR128=2\r") << QStringList{}
-            << "" << 0;
+            << 2 << 0 << true << QString() << writes(3025, 35518, 65535, 2) << none << "" << 0;
         QTest::newRow("V-notch, window not set")
-            << 4 << 0 << false << QString()
-            << QByteArray("...ATR1=5000\r...ATR23=35518\r...ATR24=65535\r...ATR128=4\r") << QStringList{}
-            << "" << 0;
-        QTest::newRow("fixed 800") << 1 << 0 << true << "800"
-                                   << QByteArray("...ATR1=3025\r...ATR23=2750\r...ATR24=800\r...ATR128=1\r")
-                                   << QStringList{} << "800" << 1;
-        QTest::newRow("fixed -1") << 1 << 0 << true << "-1"
-                                  << QByteArray("...ATR1=3025\r...ATR23=2750\r...ATR24=65534\r...ATR128=1\r")
+            << 4 << 0 << false << QString() << writes(5000, 35518, 65535, 4) << none << "" << 0;
+        QTest::newRow("fixed 800") << 1 << 0 << true << "800" << writes(3025, 2750, 800, 1) << none << "800"
+                                   << 1;
+        QTest::newRow("fixed -1") << 1 << 0 << true << "-1" << writes(3025, 2750, 65534, 1)
                                   << QStringList{adjusted} << "-2" << 1;
-        QTest::newRow("fixed 40000") << 1 << 0 << true << "40000"
-                                     << QByteArray(
-                                            "...ATR1=3025\r...ATR23=2750\r...ATR24=32767\r...ATR128=1\r")
+        QTest::newRow("fixed 40000") << 1 << 0 << true << "40000" << writes(3025, 2750, 32767, 1)
                                      << QStringList{adjusted} << "32767" << 1;
         QTest::newRow("fixed -32768")
-            << 1 << 0 << true << "-32768"
-            << QByteArray("...ATR1=3025\r...ATR23=2750\r...ATR24=32768\r...ATR128=1\r") << QStringList{}
-            << "-32768" << 1;
+            << 1 << 0 << true << "-32768" << writes(3025, 2750, 32768, 1) << none << "-32768" << 1;
         // The old value was "repeat": it is written and the list goes back to it.
-        QTest::newRow("fixed abc") << 1 << 0 << true << "abc"
-                                   << QByteArray("...ATR1=3025\r...ATR23=2750\r...ATR24=65535\r...ATR128=1\r")
+        QTest::newRow("fixed abc") << 1 << 0 << true << "abc" << writes(3025, 2750, 65535, 1)
                                    << QStringList{invalid} << "-1" << 0;
         QTest::newRow("fixed, empty")
-            << 1 << 0 << true << ""
-            << QByteArray("...ATR1=3025\r...ATR23=2750\r...ATR24=65535\r...ATR128=1\r")
-            << QStringList{invalid} << "-1" << 0;
+            << 1 << 0 << true << "" << writes(3025, 2750, 65535, 1) << QStringList{invalid} << "-1" << 0;
     }
 
     void bytesOnTheWire()
@@ -189,10 +180,6 @@ private slots:
         QFETCH(int, sensorType);
         QFETCH(bool, setMax);
         QFETCH(QString, lostEcho);
-        QFETCH(QByteArray, wire);
-        QFETCH(QStringList, messages);
-        QFETCH(QString, editAfter);
-        QFETCH(int, listAfter);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
         SimSensor *sensor = rig.connectSensor();
@@ -204,13 +191,13 @@ private slots:
         QVERIFY(rig.form->textSensorHeight->isHidden());
         rig.clock.advance(10000);
 
-        QCOMPARE(rig.serial.written(3), wire);
+        QTEST(rig.serial.written(3), "wire");
         QStringList shown;
         for (const auto &m : rig.dialogs.messages)
             shown << m.text;
-        QCOMPARE(shown, messages);
-        QCOMPARE(rig.form->editLostEchoValue->text(), editAfter);
-        QCOMPARE(rig.form->cbLostEcho->currentIndex(), listAfter);
+        QTEST(shown, "messages");
+        QTEST(rig.form->editLostEchoValue->text(), "editAfter");
+        QTEST(rig.form->cbLostEcho->currentIndex(), "listAfter");
         QCOMPARE(rig.form->statusText(), QStringLiteral(" Sensor data successfully written"));
         QCOMPARE(int(sensor->reg(23)), int(SensorHeightValue(type, 2750)));
         QVERIFY(!rig.form->textSensorHeight->isHidden());
@@ -273,7 +260,6 @@ private slots:
     {
         QFETCH(bool, silent);
         QFETCH(QString, status);
-        QFETCH(QColor, caption);
 
         ExchangeRig rig(QStringLiteral("setconfig"));
         SimSensor *sensor = rig.connectSensor();
@@ -285,7 +271,7 @@ private slots:
         rig.clock.advance(20000);
 
         QCOMPARE(rig.form->statusText(), status);
-        QCOMPARE(captionColour(rig.form->btnSetHeight), caption);
+        QTEST(captionColour(rig.form->btnSetHeight), "caption");
         QCOMPARE(rig.form->setupChanged, silent);
         QCOMPARE(rig.form->portState, qint8(psIdle));
         QVERIFY(rig.form->btnSetHeight->isEnabled());
