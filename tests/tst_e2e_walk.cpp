@@ -100,12 +100,9 @@ struct Wire
 };
 
 // A check that fails inside a helper returns from the helper only: the walk stops too.
-#define WALK(call)                                                                                           \
-    do {                                                                                                     \
-        call;                                                                                                \
-        if (QTest::currentTestFailed())                                                                      \
-            return;                                                                                          \
-    } while (false)
+// clang-format off
+#define WALK(call) do { call; if (QTest::currentTestFailed()) return; } while (false)
+// clang-format on
 
 // The window, the simulator's wire log and registers, and what each step of the walk
 // must leave behind.
