@@ -300,8 +300,9 @@ private slots:
                                      listing.out, listing.err, QString::fromLocal8Bit(app.readAll()))));
         const QString caption = QStringLiteral("  EchoGauge Setup Application - V1.12");
         QCOMPARE(m.captured(2), caption);
-        QCOMPARE(run(xprop, {QStringLiteral("-id"), m.captured(1), QStringLiteral("_NET_WM_NAME")}).out.trimmed(),
-                 QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"%1\"").arg(caption));
+        QCOMPARE(
+            run(xprop, {QStringLiteral("-id"), m.captured(1), QStringLiteral("_NET_WM_NAME")}).out.trimmed(),
+            QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"%1\"").arg(caption));
 
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(5000));

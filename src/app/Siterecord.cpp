@@ -48,6 +48,12 @@ ChannelDimensions dimensionsShown(const TformMain &w)
     return ChannelDimensions{w.notchAngle, w.crestHeight, w.channelWidth, w.notchWidth};
 }
 
+// The table the upload would send for the description shown.
+FlowTableListing flowTableShown(const TformMain &w)
+{
+    return ListFlowTable(BuildFlowTable(w.channelType(), dimensionsShown(w)));
+}
+
 } // namespace
 
 void TformMain::buildSiteRecord()
@@ -99,7 +105,7 @@ void TformMain::menuShowFlowTableClick()
 {
     if (!HasFlowTable(channelType()))
         return;
-    const FlowTableListing t = ListFlowTable(BuildFlowTable(channelType(), dimensionsShown(*this)));
+    const FlowTableListing t = flowTableShown(*this);
 
     QDialog dialog(this);
     dialog.setWindowTitle(QStringLiteral("Flow Table"));
@@ -141,7 +147,7 @@ void TformMain::menuShowFlowTableClick()
 
 namespace {
 
-// Saves what make() gives under a name the user picks; a failure says where and
+// Saves what write() gives under a name the user picks; a failure says where and
 // why, and leaves any earlier file as it was.
 void exportTo(TformMain *w, const QString &title, const QString &filter, const QString &suffix,
               const std::function<bool(const QString &, QString *)> &write)
@@ -155,7 +161,11 @@ void exportTo(TformMain *w, const QString &title, const QString &filter, const Q
                                      Dialogs::Icon::Error);
 }
 
-const QString csvFilter = QStringLiteral("CSV Files (*.csv);;All Files (*.*)");
+void exportCsv(TformMain *w, const QString &title, const QByteArray &csv)
+{
+    exportTo(w, title, QStringLiteral("CSV Files (*.csv);;All Files (*.*)"), QStringLiteral("csv"),
+             [&](const QString &path, QString *why) { return WriteFileAtomically(path, csv, why); });
+}
 
 } // namespace
 
@@ -163,18 +173,14 @@ void TformMain::menuExportFlowTableClick()
 {
     if (!HasFlowTable(channelType()))
         return;
-    const QByteArray csv = FlowTableCsv(ListFlowTable(BuildFlowTable(channelType(), dimensionsShown(*this))));
-    exportTo(this, QStringLiteral("Export Flow Table"), csvFilter, QStringLiteral("csv"),
-             [&](const QString &path, QString *why) { return WriteFileAtomically(path, csv, why); });
+    exportCsv(this, QStringLiteral("Export Flow Table"), FlowTableCsv(flowTableShown(*this)));
 }
 
 void TformMain::menuExportHistoryClick()
 {
     if (historyEntries->isEmpty())
         return;
-    const QByteArray csv = HistoryCsv(*historyEntries);
-    exportTo(this, QStringLiteral("Export Measurement History"), csvFilter, QStringLiteral("csv"),
-             [&](const QString &path, QString *why) { return WriteFileAtomically(path, csv, why); });
+    exportCsv(this, QStringLiteral("Export Measurement History"), HistoryCsv(*historyEntries));
 }
 
 void TformMain::menuSaveReportClick()

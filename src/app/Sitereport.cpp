@@ -6,11 +6,12 @@
 #include "channel/Channeldraw.h"
 #include "channel/Flowgraph.h"
 #include "channel/Flowtableview.h"
+#include "core/Csv.h"
 
+#include <QBuffer>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 namespace {
 
@@ -263,14 +264,12 @@ void DrawChannelPicture(QPainter &p, int W, int H, qint32 type, const ChannelDim
 
 bool WriteSiteReport(const QString &path, const SiteReport &report, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
+    // Drawn into memory first, then saved as the exports are: the file is replaced
+    // only once the whole report is there.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
     {
-        QPdfWriter pdf(&file);
+        QPdfWriter pdf(&buffer);
         pdf.setPageSize(QPageSize(QPageSize::A4));
         pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
         // Screen pixels, so the drawings come out as the window draws them.
@@ -291,10 +290,5 @@ bool WriteSiteReport(const QString &path, const SiteReport &report, QString *err
         drawSecondPage(second, report);
         painter.end();
     }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(path, buffer.data(), error);
 }

@@ -5,6 +5,7 @@
 #include "channel/Channelfile.h"
 #include "channel/Flow.h"
 #include "channel/Flowgraph.h"
+#include "channel/Flowtable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -76,7 +77,7 @@ void TformMain::markChannelChanged(bool changed)
 
 void TformMain::cbChanTypeClick()
 {
-    ShowChannelControls();
+    // The controls of the type followed the selection already (currentIndexChanged).
     pbChannel->update();
     pbFlowGraph->update();
     markChannelChanged(true);
@@ -253,7 +254,7 @@ void TformMain::SetupNotchAngleTrackBar()
 void TformMain::ShowChannelControls()
 {
     const qint32 type = channelType();
-    const bool weir = type == ctRectangularWeir || type == ctConstrictedWeir || type == ctVNotchWeir;
+    const bool weir = HasFlowTable(type);
     textTarvelCal->setText(weir ? CalibrationText(flowExponent) : QStringLiteral("0.001 (m)"));
     switch (type) {
     case ctMeasureDepth:
