@@ -6,6 +6,9 @@
 
 #include "app/Platform.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 inline Platform testPlatform(Clock *clock, SerialDriver *serial, Dialogs *dialogs, const QString &testName)
 {
     Platform p;
@@ -14,4 +17,15 @@ inline Platform testPlatform(Clock *clock, SerialDriver *serial, Dialogs *dialog
     p.dialogs = dialogs;
     p.settingsOrganization = QStringLiteral("EchoGaugeTest-") + testName;
     return p;
+}
+
+// A file of the test's own in dir holding bytes; its path, or an empty string when it
+// cannot be written.
+inline QString writeTestFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return QString();
+    return path;
 }

@@ -165,11 +165,8 @@ private slots:
         QFETCH(int, typeBefore);
         QFETCH(QByteArray, file);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("site.cdf"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(file);
-        f.close();
+        const QString path = writeTestFile(dir, QStringLiteral("site.cdf"), file);
+        QVERIFY(!path.isEmpty());
         Rig r;
         TformMain &w = *r.form;
         w.cbChanType->setCurrentIndex(typeBefore);

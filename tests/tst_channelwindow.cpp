@@ -162,15 +162,26 @@ private slots:
                      qPrintable(QStringLiteral("black at %1,%2").arg(p.x()).arg(p.y())));
     }
 
+    void visibilityFollowsTheType_data()
+    {
+        QTest::addColumn<bool>("byHand");
+        QTest::newRow("chosen by hand") << true;
+        QTest::newRow("chosen as a configuration read selects it") << false;
+    }
+
     void visibilityFollowsTheType()
     {
+        QFETCH(bool, byHand);
         TformMain w(platform());
-        selectType(w, 3);
+        const auto choose = [&](int type) {
+            byHand ? selectType(w, type) : w.cbChanType->setCurrentIndex(type);
+        };
+        choose(3);
         w.pbSensor->render();
         QVERIFY(!w.tbNotchData->isHidden());
         QVERIFY(w.editNotchWidth->isHidden());
         QVERIFY(!w.editChanWidth->isHidden());
-        selectType(w, 0);
+        choose(0);
         w.pbChannel->render();
         QVERIFY(w.tbNotchData->isHidden());
         QVERIFY(w.editChanWidth->isHidden());
@@ -178,9 +189,9 @@ private slots:
         QVERIFY(!w.shapeEchoGauge5->isHidden());
     }
 
-    // A paint only draws. The sensor picture is placed, and the controls follow the
-    // type, where those inputs change: the height, a type chosen by code or by hand, a
-    // finished channel width.
+    // A paint only draws. The sensor picture is placed, and the captions and limits
+    // follow, where those inputs change: the height, a type chosen by code, a finished
+    // channel width.
     void placingFollowsItsInputsNotThePaint()
     {
         TformMain w(platform());
@@ -195,13 +206,11 @@ private slots:
         QCOMPARE(w.pbSensor->y(), face);
 
         w.cbChanType->setCurrentIndex(3); // as a configuration read selects it
-        QVERIFY(!w.tbNotchData->isHidden());
         QCOMPARE(w.labelNotchAngle->text(), QStringLiteral("Notch Width, N = 0.500m"));
         w.setChannelEditText(w.editChanWidth, QStringLiteral("2.0"));
         emit w.editChanWidth->editingFinished();
         QCOMPARE(w.tbNotchData->maximum(), 2000);
         w.cbChanType->setCurrentIndex(0);
-        QVERIFY(w.tbNotchData->isHidden() && w.trackSensorHeight->isHidden());
         QCOMPARE(w.textTarvelCal->text(), QStringLiteral("0.001 (m)"));
     }
 

@@ -1,3 +1,4 @@
+#include "TestPlatform.h"
 #include "channel/Channelfile.h"
 #include "channel/Flow.h"
 #include "channel/Inifile.h"
@@ -166,11 +167,8 @@ private slots:
     {
         QFETCH(QByteArray, text);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("a.cdf"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
-        f.close();
+        const QString path = writeTestFile(dir, QStringLiteral("a.cdf"), text);
+        QVERIFY(!path.isEmpty());
         ChannelFileContent c;
         QCOMPARE(ReadChannelFile(path, c), ChannelFileResult::Ok);
         QTEST(c.type, "type");

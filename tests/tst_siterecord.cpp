@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -26,6 +25,8 @@
 #include <unistd.h>
 
 namespace {
+
+using Facts = QMap<QString, QString>; // caption to what the text says
 
 // Uploads the description shown and returns what the sensor's table registers hold.
 QList<QPair<int, int>> uploadedPairs(ExchangeRig &rig, SimSensor *sensor)
@@ -72,8 +73,7 @@ SimSensor *commissionVNotch(ExchangeRig &rig)
     SimSensor *sensor = rig.connectDescribed(ctVNotchWeir, ChannelDimensions{90, 1000, 1000, 500});
     sensor->levelMm = 1000;
     rig.form->trackSensorHeight->setValue(10000 - 3000);
-    rig.form->btnSendChannelDataClick();
-    rig.clock.advance(60000);
+    uploadedPairs(rig, sensor);
     rig.form->StartReadConfig();
     rig.clock.advance(15000);
     for (int i = 0; i < 5; ++i) {
@@ -224,139 +224,154 @@ private slots:
     }
 
     // Each action has a caption of its own, a shortcut of its own, and is off while it
-    // has nothing to give.
-    void actionsOfferOnlyWhatTheyHave()
+    // has nothing to give; writing where nothing may be written gives a clear message
+    // and leaves the earlier file as it was.
+    void recordActions_data()
     {
+        QTest::addColumn<QList<int>>("own"); // of: show and export flow table, history, report
+        // With a depth described, after a measurement, a weir described, the history cleared.
+        QTest::addColumn<QList<bool>>("offered");
+        QTest::newRow("flow table") << QList<int>{0, 1} << QList<bool>{false, false, true, true};
+        QTest::newRow("history") << QList<int>{2} << QList<bool>{false, true, true, false};
+        QTest::newRow("report") << QList<int>{3} << QList<bool>{true, true, true, true};
+    }
+
+    void recordActions()
+    {
+        QFETCH(QList<int>, own);
+        QFETCH(QList<bool>, offered);
         ExchangeRig rig(QStringLiteral("siterecord"));
         TformMain &w = *rig.form;
-        const QList<QAction *> actions{w.menuShowFlowTable, w.menuExportFlowTable, w.menuExportHistory,
-                                       w.menuSaveReport};
-        QSet<QString> keys;
-        for (QAction *a : actions)
-            keys.insert(a->shortcut().toString());
-        QCOMPARE(keys.size(), 4);
-        QVERIFY(!keys.contains(QString()));
+        const QList<QAction *> all{w.menuShowFlowTable, w.menuExportFlowTable, w.menuExportHistory,
+                                   w.menuSaveReport};
         QCOMPARE(w.btnShowFlowTable->accessibleName(), QStringLiteral("Show Flow Table ..."));
         QVERIFY(w.menuFile->actions().contains(w.menuSaveReport));
+        for (int i : own) {
+            QVERIFY(!all[i]->shortcut().isEmpty());
+            for (QAction *other : all)
+                QVERIFY(other == all[i] || other->shortcut() != all[i]->shortcut());
+        }
+        const auto isOffered = [&](bool expected) {
+            bool same = own.first() != 0 || w.btnShowFlowTable->isEnabled() == expected;
+            for (int i : own)
+                same = same && all[i]->isEnabled() == expected;
+            return same;
+        };
 
         describeChannel(w, ctMeasureDepth, ChannelDimensions{});
-        QVERIFY(!w.menuShowFlowTable->isEnabled());
-        QVERIFY(!w.btnShowFlowTable->isEnabled());
-        QVERIFY(!w.menuExportFlowTable->isEnabled());
-        QVERIFY(!w.menuExportHistory->isEnabled());
-        QVERIFY(w.menuSaveReport->isEnabled());
-
+        QVERIFY(isOffered(offered[0]));
         rig.connectSensor();
         w.menuMeasureClick();
         QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 10000));
-        QVERIFY(w.menuExportHistory->isEnabled());
+        QVERIFY(isOffered(offered[1]));
         describeChannel(w, ctConstrictedWeir, ChannelDimensions{});
-        QVERIFY(w.menuShowFlowTable->isEnabled());
-        QVERIFY(w.menuExportFlowTable->isEnabled());
+        QVERIFY(isOffered(offered[2]));
+
+        QTemporaryDir dir;
+        const QByteArray earlier("an earlier export\r\n");
+        const QString path = writeTestFile(dir, QStringLiteral("earlier.out"), earlier);
+        QVERIFY(!path.isEmpty());
+        {
+            LockedFolder locked(dir.path());
+            if (!locked.locked)
+                QSKIP("the folder cannot be made unwritable here (chattr or chmod refused)");
+            rig.dialogs.saveAnswers << path;
+            all[own.last()]->trigger();
+            QCOMPARE(rig.dialogs.messages.size(), 1);
+            QVERIFY(rig.dialogs.messages.first().text.startsWith(QStringLiteral("Unable to write to ") +
+                                                                 path + "\n"));
+            QVERIFY(rig.dialogs.messages.first().text.size() > path.size() + 20); // says why
+            QCOMPARE(rig.dialogs.messages.first().icon, Dialogs::Icon::Error);
+            QCOMPARE(readAll(path), earlier);
+        }
         w.btnClearGraph->click();
-        QVERIFY(!w.menuExportHistory->isEnabled());
+        QVERIFY(isOffered(offered[3]));
     }
 
-    // A V-notch site commissioned: the report names the sensor and lists the 32
-    // points the sensor holds, as its text comes out of the PDF.
-    void reportText()
+    // The report names what it knows and says what it does not: a V-notch site
+    // commissioned lists the 32 points the sensor holds, as its text comes out of the
+    // PDF; before any sensor is found no numbers are made up, even where the window
+    // still holds some.
+    void report_data()
     {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<Facts>("facts");        // what each must match
+        QTest::addColumn<QStringList>("pdfHas"); // none: the PDF is not read back
+        QTest::addColumn<QStringList>("pdfHasNot");
+        const QString none = QStringLiteral("^not known \u2014 no sensor found");
+        const QString notRead = QStringLiteral("not read from a sensor");
+        QTest::newRow("V-notch commissioned")
+            << "commissioned" << Facts{} << QStringList{"01234", "V1.13", "V-Notch Weir"}
+            << QStringList{"not known"};
+        QTest::newRow("no sensor found") << "none"
+                                         << Facts{{"Sensor serial number", none},
+                                                  {"Firmware version", none},
+                                                  {"Port", none},
+                                                  {"Connection mode", none},
+                                                  {"Sensor holds the description", none},
+                                                  {"Installed height", notRead}}
+                                         << QStringList{} << QStringList{};
+        QTest::newRow("sensor found, configuration not read")
+            << "found"
+            << Facts{{"Sensor serial number", "^not known \u2014 configuration not read"},
+                     {"Installed height", notRead}}
+            << QStringList{} << QStringList{};
+    }
+
+    void report()
+    {
+        QFETCH(QString, site);
+        QFETCH(QStringList, pdfHas);
+        ExchangeRig rig(QStringLiteral("siterecord"));
+        TformMain &w = *rig.form;
+        SimSensor *sensor = site == QLatin1String("commissioned") ? commissionVNotch(rig)
+                            : site == QLatin1String("found")      ? rig.connectSensor()
+                                                                  : nullptr;
+        if (!sensor) { // left from an earlier sensor: not to be reported
+            w.sensorSerial = 1234;
+            w.firmwareVersion = 113;
+        }
+        Facts said;
+        for (const auto &f : SiteReportFacts(w.siteReport()))
+            said.insert(f.first, f.second);
+        QFETCH(Facts, facts);
+        for (auto it = facts.cbegin(); it != facts.cend(); ++it)
+            QVERIFY2(said.value(it.key()).contains(QRegularExpression(it.value())), qPrintable(it.key()));
+        if (pdfHas.isEmpty())
+            return;
+
+        QCOMPARE(w.historyEntries->size(), qint64(5));
         const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
         if (pdftotext.isEmpty())
             QSKIP("pdftotext (poppler-utils) is not installed: the report's text cannot be read back");
-        ExchangeRig rig(QStringLiteral("siterecord"));
-        SimSensor *sensor = commissionVNotch(rig);
-        QCOMPARE(rig.form->historyEntries->size(), qint64(5));
-
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("report.pdf"));
         rig.dialogs.saveAnswers << path;
-        rig.form->menuSaveReport->trigger();
+        w.menuSaveReport->trigger();
         QVERIFY(rig.dialogs.messages.isEmpty());
         QProcess text;
         text.start(pdftotext, {QStringLiteral("-layout"), path, QStringLiteral("-")});
         QVERIFY(text.waitForFinished(20000));
         const QString out = QString::fromUtf8(text.readAllStandardOutput());
-
-        QVERIFY2(out.contains(QStringLiteral("01234")), qPrintable(out));
-        QVERIFY(out.contains(QStringLiteral("V1.13")));
-        QVERIFY(out.contains(QStringLiteral("V-Notch Weir")));
-        QVERIFY(!out.contains(QStringLiteral("not known")));
+        for (const QString &has : pdfHas)
+            QVERIFY2(out.contains(has), qPrintable(has + QStringLiteral(" missing in:\n") + out));
+        QFETCH(QStringList, pdfHasNot);
+        for (const QString &hasNot : pdfHasNot)
+            QVERIFY2(!out.contains(hasNot), qPrintable(hasNot));
         const QRegularExpression row(
             QStringLiteral("^\\s*(\\d+)\\s+(\\d+\\.\\d{3})\\s+(\\d+\\.\\d+)\\s+(\\d+)\\s*$"),
             QRegularExpression::MultilineOption);
         int rows = 0;
-        for (auto it = row.globalMatch(out); it.hasNext();) {
+        for (auto it = row.globalMatch(out); it.hasNext(); ++rows) {
             const QRegularExpressionMatch m = it.next();
             const int k = m.captured(1).toInt() - 1;
             QVERIFY(k >= 0 && k < flowTablePoints);
             QCOMPARE(qRound(m.captured(2).toDouble() * 1000), int(sensor->reg(64 + 2 * k)));
             QCOMPARE(m.captured(4).toInt(), int(sensor->reg(65 + 2 * k)));
-            ++rows;
         }
         QCOMPARE(rows, flowTablePoints);
         if (!qEnvironmentVariableIsEmpty("EG_KEEP_REPORT"))
             QFile::copy(path, qEnvironmentVariable("EG_KEEP_REPORT"));
-    }
-
-    // Before any sensor is found the report says so instead of making numbers up.
-    void reportWithoutSensor()
-    {
-        SiteReport r;
-        r.made = QDateTime::currentDateTime();
-        r.application = QStringLiteral("App V1");
-        r.serial = 1234;
-        r.firmwareVersion = 113;
-        QMap<QString, QString> facts;
-        for (const auto &f : SiteReportFacts(r))
-            facts.insert(f.first, f.second);
-        for (const char *key : {"Sensor serial number", "Firmware version", "Port", "Connection mode",
-                                "Sensor holds the description"})
-            QVERIFY2(facts.value(QLatin1String(key))
-                         .startsWith(QStringLiteral("not known \u2014 no sensor found")),
-                     key);
-        QVERIFY(facts.value(QStringLiteral("Installed height"))
-                    .contains(QStringLiteral("not read from a sensor")));
-        r.sensorFound = true;
-        QVERIFY(SiteReportFacts(r).at(2).second.contains(QStringLiteral("configuration not read")));
-    }
-
-    // Writing where nothing may be written: a clear message, and the earlier file as it was.
-    void unwritablePlaceKeepsTheEarlierFile_data()
-    {
-        QTest::addColumn<QString>("action");
-        QTest::newRow("flow table") << QStringLiteral("table");
-        QTest::newRow("history") << QStringLiteral("history");
-        QTest::newRow("report") << QStringLiteral("report");
-    }
-
-    void unwritablePlaceKeepsTheEarlierFile()
-    {
-        QFETCH(QString, action);
-        ExchangeRig rig(QStringLiteral("siterecord"));
-        commissionVNotch(rig);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("earlier.out"));
-        const QByteArray earlier("an earlier export\r\n");
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(earlier);
-        }
-        LockedFolder locked(dir.path());
-        if (!locked.locked)
-            QSKIP("the folder cannot be made unwritable here (chattr or chmod refused)");
-        rig.dialogs.saveAnswers << path;
-        QAction *a = action == QLatin1String("table")     ? rig.form->menuExportFlowTable
-                     : action == QLatin1String("history") ? rig.form->menuExportHistory
-                                                          : rig.form->menuSaveReport;
-        a->trigger();
-        QCOMPARE(rig.dialogs.messages.size(), 1);
-        QVERIFY(rig.dialogs.messages.first().text.startsWith(QStringLiteral("Unable to write to ") + path +
-                                                             "\n"));
-        QVERIFY(rig.dialogs.messages.first().text.size() > path.size() + 20); // says why
-        QCOMPARE(rig.dialogs.messages.first().icon, Dialogs::Icon::Error);
-        QCOMPARE(readAll(path), earlier);
     }
 };
 
