@@ -3,6 +3,7 @@
 
 #include "app/Windowsize.h"
 #include "channel/Flow.h"
+#include "channel/Flowtableview.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -134,9 +135,7 @@ void TformMain::buildChannelPage()
     labelChanType = label(QStringLiteral("Channel Type :"), p, 264, 12);
     cbChanType = new QComboBox(p);
     cbChanType->setGeometry(264, 34, 201, 21);
-    cbChanType->addItems({QStringLiteral("None - Measure Distance"), QStringLiteral("None - Measure Depth"),
-                          QStringLiteral("Rectangular Weir"), QStringLiteral("Constricted Rectangular Weir"),
-                          QStringLiteral("V-Notch Weir")});
+    cbChanType->addItems(ChannelTypeNames());
 
     Shape1 = blackBox(p, 75, 72, 4, 180);
     Shape2 = blackBox(p, 222, 72, 4, 180);

@@ -51,20 +51,17 @@ QByteArray FlowTableCsv(const FlowTableListing &listing)
     return out;
 }
 
+QStringList ChannelTypeNames()
+{
+    return {QStringLiteral("None - Measure Distance"), QStringLiteral("None - Measure Depth"),
+            QStringLiteral("Rectangular Weir"), QStringLiteral("Constricted Rectangular Weir"),
+            QStringLiteral("V-Notch Weir")};
+}
+
 QString ChannelTypeName(qint32 type)
 {
-    switch (type) {
-    case ctMeasureDistance:
-        return QStringLiteral("None - Measure Distance");
-    case ctMeasureDepth:
-        return QStringLiteral("None - Measure Depth");
-    case ctRectangularWeir:
-        return QStringLiteral("Rectangular Weir");
-    case ctConstrictedWeir:
-        return QStringLiteral("Constricted Rectangular Weir");
-    case ctVNotchWeir:
-        return QStringLiteral("V-Notch Weir");
-    default:
-        return QStringLiteral("unknown type %1").arg(type);
-    }
+    const QStringList names = ChannelTypeNames();
+    if (type >= 0 && type < names.size())
+        return names.at(type);
+    return QStringLiteral("unknown type %1").arg(type);
 }

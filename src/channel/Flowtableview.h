@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The flow table as an engineer reads it: the 32 points exactly as the upload sends
 // them, the head in metres and each count turned back into the flow the sensor will
@@ -34,5 +35,7 @@ FlowTableListing ListFlowTable(const FlowTable &table);
 // The listing as CSV: a header row and one row per point.
 QByteArray FlowTableCsv(const FlowTableListing &listing);
 
-// The channel-type list's captions, for texts outside the window.
+// The channel types as the type list offers them, in the order of their numbers;
+// ChannelTypeName gives one of them for texts outside the window.
+QStringList ChannelTypeNames();
 QString ChannelTypeName(qint32 type);
