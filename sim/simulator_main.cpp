@@ -124,6 +124,11 @@ int main(int argc, char **argv)
     const QCommandLineOption registerOpt("register", "Set a register at start (repeatable).", "n=value");
     const QCommandLineOption delayOpt("reply-delay", "Time before the sensor answers, ms (default 30).", "ms",
                                       "30");
+    const QCommandLineOption latencyOpt(
+        "latency",
+        "Answer this long after the whole request has arrived, in place of the reply delay and a logger's "
+        "relay time; the answer's characters take their time on top, ms.",
+        "ms");
     const QCommandLineOption silentOpt("silent", "Answer nothing.");
     const QCommandLineOption garbleOpt("garble", "Corrupt every reply.");
     const QCommandLineOption splitOpt("split", "Send every reply in two pieces with this pause.", "ms");
@@ -137,9 +142,9 @@ int main(int argc, char **argv)
         "registers-out", "Write the registers as R<n>=<v> lines to this file on exit and after every write.",
         "file");
     const QCommandLineOption wireOpt("wire-log", "Log every byte received and sent to this file.", "file");
-    parser.addOptions({portOpt, loggerOpt, firmwareOpt, levelOpt, mountOpt, registerOpt, delayOpt, silentOpt,
-                       garbleOpt, splitOpt, noAckOpt, missingOpt, invalidOpt, dropOpt, signedOpt, outOpt,
-                       wireOpt});
+    parser.addOptions({portOpt, loggerOpt, firmwareOpt, levelOpt, mountOpt, registerOpt, delayOpt, latencyOpt,
+                       silentOpt, garbleOpt, splitOpt, noAckOpt, missingOpt, invalidOpt, dropOpt, signedOpt,
+                       outOpt, wireOpt});
     parser.process(app);
 
     const QString portName = parser.value(portOpt).toUpper();
@@ -161,6 +166,12 @@ int main(int argc, char **argv)
     sensor.levelMm = parser.value(levelOpt).toInt();
     sensor.mountHeightMm = parser.value(mountOpt).toInt();
     sensor.replyDelayMs = qMax(0, parser.value(delayOpt).toInt());
+    if (parser.isSet(latencyOpt)) {
+        bool ok = false;
+        device.latencyMs = parser.value(latencyOpt).toInt(&ok);
+        if (!ok || device.latencyMs < 0 || device.latencyMs > 60000)
+            return fail(QStringLiteral("--latency wants a number of milliseconds, 0..60000"));
+    }
     for (const QString &r : parser.values(registerOpt)) {
         const QStringList parts = r.split('=');
         bool okN = false, okV = false;

@@ -22,6 +22,7 @@ SimSensor *InProcessSerial::addSensor(int portNumber, const SimOptions &options)
     p.kind = Kind::Device;
     p.unplugged = false;
     p.device = std::make_unique<SimDevice>(options.loggerBaud);
+    p.device->latencyMs = options.latencyMs;
     SimSensor &s = p.device->sensor();
     s.firmware = options.firmware;
     s.faults = options.faults;

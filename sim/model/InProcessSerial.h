@@ -19,6 +19,7 @@ struct SimOptions
     QString firmware = QStringLiteral("01.13");
     SimFaults faults;
     int levelMm = 1000; // depth of the water under the sensor
+    int latencyMs = -1; // 0 or more: answer this long after the whole request (SimDevice)
 };
 
 // The simulated devices behind the serial seam, on a virtual clock: each port added

@@ -55,9 +55,16 @@ void SimDevice::arrive(qint64 timeUs, char c)
         sensorReceives(timeUs, c);
 }
 
+Reply SimDevice::withLatency(Reply reply) const
+{
+    if (latencyMs >= 0 && !reply.isEmpty())
+        reply.first().pauseMs = latencyMs;
+    return reply;
+}
+
 void SimDevice::sensorReceives(qint64 timeUs, char c)
 {
-    const Reply reply = sensorModel.receive(c, timeUs);
+    const Reply reply = withLatency(sensorModel.receive(c, timeUs));
     playReply(reply, timeUs, toPc, [this](qint64 t, char b) { output.emplace_back(t, b); });
 }
 
@@ -89,8 +96,14 @@ void SimDevice::loggerReceives(qint64 timeUs, char c)
     for (char r : request) {
         t = toSensor.send(t);
         const Reply reply = sensorModel.receive(r, t);
-        playReply(reply, t, fromSensor,
-                  [this](qint64 arrived, char b) { output.emplace_back(toPc.send(arrived), b); });
+        // With a latency the logger hands the whole answer on at the line's own pace,
+        // timed from the frame's last character.
+        if (latencyMs >= 0)
+            playReply(withLatency(reply), timeUs, toPc,
+                      [this](qint64 left, char b) { output.emplace_back(left, b); });
+        else
+            playReply(reply, t, fromSensor,
+                      [this](qint64 arrived, char b) { output.emplace_back(toPc.send(arrived), b); });
     }
 }
 

@@ -64,6 +64,11 @@ public:
     // The logger's own turnaround before it relays a request to the sensor or
     // answers one itself.
     int loggerDelayMs = 10;
+    // When 0 or more: the answer to a request starts this long after the request's
+    // last character has arrived, in place of the sensor's reply delay and the
+    // logger's relay, as with a sensor whose controller takes its time and a USB
+    // adapter that holds the bytes. The answer's characters take their time on top.
+    int latencyMs = -1;
     // What the logger answers to a request that is not in its frame: nothing the
     // application could take for a reply of the sensor.
     static constexpr const char *loggerRefusal = "ERR\r\n";
@@ -72,6 +77,7 @@ private:
     void sensorReceives(qint64 timeUs, char c);
     void loggerReceives(qint64 timeUs, char c);
     void loggerRefuses(qint64 timeUs);
+    Reply withLatency(Reply reply) const;
 
     qint32 loggerBaud;
     SimSensor sensorModel;
