@@ -5,13 +5,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+namespace {
+
+void check(const QByteArray &reply, bool ended)
 {
-    const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
     RegisterDump dump;
     qint32 end = -1;
-    if (ParseRegisterDump(reply, &dump, &end) != DumpParse::Complete)
-        return 0;
+    if (ParseRegisterDump(reply, &dump, &end, ended) != DumpParse::Complete)
+        return;
 
     if (!reply.contains(dumpMarker))
         abort();
@@ -36,5 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (end != qint32(qMin<qsizetype>(pos, reply.size())))
         abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
+    // As a reply that may still be growing, and as one after which the line fell quiet.
+    for (const bool ended : {false, true})
+        check(reply, ended);
     return 0;
 }

@@ -406,6 +406,35 @@ private slots:
         QVERIFY(quietDuringPause >= 2);
     }
 
+    // A dump that ends in the last register's value, with no line end after it: once
+    // the line has been quiet for a tick, that value is whole. Cut off after the
+    // marker, there is no value and the dump is not taken.
+    void dumpEndingInItsLastValue_data()
+    {
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<int>("exponent");
+        QTest::newRow("one digit") << QByteArray("3") << true << 3;
+        QTest::newRow("five digits") << QByteArray("00007") << true << 7;
+        QTest::newRow("no value") << QByteArray() << false << 0;
+    }
+    void dumpEndingInItsLastValue()
+    {
+        QFETCH(QByteArray, tail);
+        ExchangeRig rig(QStringLiteral("readconfig"));
+        SimFaults silent;
+        silent.silent = true;
+        rig.connectSensor(0, silent);
+        const QByteArray full = dumpWith({});
+        const QByteArray dump = full.left(full.indexOf("(R132): ") + 8) + tail;
+        rig.form->StartReadConfig();
+        QVERIFY(rig.clock.advanceUntil([&] { return rig.serial.written(3).endsWith("PDAh"); }, 1000));
+        rig.serial.inject(3, dump);
+        rig.clock.advance(1000);
+        QTEST(rig.form->statusText() == QLatin1String(" Sensor data received from EchoGauge"), "taken");
+        QTEST(rig.form->flowExponent, "exponent");
+    }
+
     // A silent sensor: three requests 10.2 s apart (the 10 s wait counted from the
     // first tick after the 7 characters have left), then the failure.
     void silentSensor_data()

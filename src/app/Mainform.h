@@ -141,12 +141,20 @@ public:
     void ChannelUploadTick();
     void ManualReplyTick();
 
-    // The tick pattern shared by the working states: timer off and the interval
-    // counted off; true while the request is outstanding (a progress dot is added
-    // and the port read), false when the attempt has run out or none was made yet.
-    bool beginWorkingTick();
-    void pollAgain();   // the reply is not complete: look again in 100 ms
-    bool nextAttempt(); // counts the attempt; false once three have been made
+    // What one tick of a working state is for.
+    enum class TickTurn
+    {
+        Poll,     // the request is outstanding: a progress dot added, the port read
+        LastLook, // the attempt's wait has just run out: the port read once more
+        Send,     // nothing is outstanding: the next request (or the first) goes out
+    };
+    // The tick pattern shared by the working states: timer off, the interval counted
+    // off, and the port read unless nothing is outstanding. A reply found at the last
+    // look came in time; only when there is none is the request made again.
+    TickTurn beginWorkingTick();
+    void pollAgain();                 // the reply is not complete: look again in 100 ms
+    bool acknowledgementHeld() const; // "OK\r" has arrived whole
+    bool nextAttempt();               // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
     // sensor connection's framing and waits timeoutMs for the reply.
     void sendAttempt(const QString &action, const QByteArray &request, bool passthrough, qint32 timeoutMs);
@@ -156,6 +164,13 @@ public:
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
     void enterFirstState(qint8 state);
     void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
+    // The reply each exchange waits for, taken and acted on when it is there whole;
+    // false when it is not (yet). replyEnded: the line has been quiet for a whole tick.
+    bool takeIdentification();
+    bool takeRegisterDump(bool replyEnded);
+    bool takeWriteAcknowledgement(); // true once the last register is written
+    bool takeMeasurementReply();
+    bool takeUploadAcknowledgement(); // true once the last step is written
     // The register values of the set-up write and the channel upload, from the controls.
     quint16 SensorHeightWord();
     quint16 WindowHighWord();

@@ -59,21 +59,17 @@ quint16 TformMain::uploadValue(int step)
 
 void TformMain::ChannelUploadTick()
 {
-    if (beginWorkingTick()) {
-        bool complete = false;
-        if (rxBuffer->Match(QByteArrayLiteral("OK\r"), '\0', &complete) >= 0 && complete) {
-            // An acknowledged step is never written again, and its "OK" is used up so
-            // that it cannot stand for the next step's acknowledgement.
-            rxBuffer->Clear();
-            ++channelStep;
-            if (channelStep >= uploadSteps) {
-                finishExchange(QStringLiteral(" Channel data successfully written"), true);
-                markChannelChanged(false);
-                return;
-            }
-            attempt = 0;
-            timeLeft = 0;
+    const TickTurn turn = beginWorkingTick();
+    if (turn != TickTurn::Send && acknowledgementHeld()) {
+        if (takeUploadAcknowledgement())
+            return;
+        // Acknowledged while the wait lasts: the next step goes out on the next tick.
+        // Acknowledged at its end: it goes out now, where a write would have gone again.
+        if (turn == TickTurn::Poll) {
+            pollAgain();
+            return;
         }
+    } else if (turn == TickTurn::Poll) {
         pollAgain();
         return;
     }
@@ -86,4 +82,20 @@ void TformMain::ChannelUploadTick()
     const QByteArray command = RegisterWriteCommand(UploadRegister(step), uploadValue(step));
     sendAttempt(QStringLiteral(" Writing channel data %1 of %2").arg(step).arg(uploadSteps - 1), command,
                 sensorPassthrough, sensorPassthrough ? uploadTimeoutPassthrough : uploadTimeoutDirect);
+}
+
+bool TformMain::takeUploadAcknowledgement()
+{
+    // An acknowledged step is never written again, and its "OK" is used up so that it
+    // cannot stand for the next step's acknowledgement.
+    rxBuffer->Clear();
+    ++channelStep;
+    if (channelStep >= uploadSteps) {
+        finishExchange(QStringLiteral(" Channel data successfully written"), true);
+        markChannelChanged(false);
+        return true;
+    }
+    attempt = 0;
+    timeLeft = 0;
+    return false;
 }

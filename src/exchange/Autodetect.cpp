@@ -107,28 +107,17 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
 
 void TformMain::SearchTick()
 {
-    if (beginWorkingTick()) {
-        bool complete = false;
-        const qint32 at = rxBuffer->Match(QByteArray(identificationPattern), '?', &complete);
-        if (at < 0 || !complete) {
+    TickTurn turn = beginWorkingTick();
+    // The search's first tick has probed no candidate yet.
+    if (searchIndex < 0)
+        turn = TickTurn::Send;
+    if (turn != TickTurn::Send) {
+        if (takeIdentification())
+            return;
+        if (turn == TickTurn::Poll) {
             pollAgain();
             return;
         }
-        const _TAutoDetectArrayEntry *found = searchList->at(searchIndex);
-        sensorPortName = found->portName;
-        sensorPort = found->portNumber;
-        sensorBaud = found->baud;
-        sensorPassthrough = found->passthrough;
-        // The firmware check reads the version digits from here.
-        rxBuffer->Skip(at + identificationPrefixLength);
-        if (CheckFirmware()) {
-            sensorFound = true;
-            StartReadConfig();
-        } else {
-            ClosePort(&commPort);
-            portState = psIdle;
-        }
-        return;
     }
 
     if (nextAttempt()) {
@@ -138,6 +127,29 @@ void TformMain::SearchTick()
         return;
     }
     openNextSearchCandidate();
+}
+
+bool TformMain::takeIdentification()
+{
+    bool complete = false;
+    const qint32 at = rxBuffer->Match(QByteArray(identificationPattern), '?', &complete);
+    if (at < 0 || !complete)
+        return false;
+    const _TAutoDetectArrayEntry *found = searchList->at(searchIndex);
+    sensorPortName = found->portName;
+    sensorPort = found->portNumber;
+    sensorBaud = found->baud;
+    sensorPassthrough = found->passthrough;
+    // The firmware check reads the version digits from here.
+    rxBuffer->Skip(at + identificationPrefixLength);
+    if (CheckFirmware()) {
+        sensorFound = true;
+        StartReadConfig();
+    } else {
+        ClosePort(&commPort);
+        portState = psIdle;
+    }
+    return true;
 }
 
 // A port that stays silent at a speed has nothing there at that speed, in either

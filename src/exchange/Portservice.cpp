@@ -93,15 +93,29 @@ void TformMain::runPreparation(qint8 next, int intervalMs)
     portState = next;
 }
 
-bool TformMain::beginWorkingTick()
+TformMain::TickTurn TformMain::beginWorkingTick()
 {
     timerPortService->stop();
     timeLeft -= timerPortService->interval();
-    if (timeLeft <= 0)
-        return false;
-    appendStatusText(QStringLiteral("."));
-    ReadPort();
-    return true;
+    if (timeLeft > 0) {
+        appendStatusText(QStringLiteral("."));
+        ReadPort();
+        return TickTurn::Poll;
+    }
+    // A reply that is all there by the tick at which its wait runs out is in time,
+    // however late in the wait it came: a sensor behind a USB adapter answers tens of
+    // milliseconds after the request, and later still after storing a register.
+    if (attempt > 0) {
+        ReadPort();
+        return TickTurn::LastLook;
+    }
+    return TickTurn::Send;
+}
+
+bool TformMain::acknowledgementHeld() const
+{
+    bool complete = false;
+    return rxBuffer->Match(QByteArrayLiteral("OK\r"), '\0', &complete) >= 0 && complete;
 }
 
 void TformMain::pollAgain()

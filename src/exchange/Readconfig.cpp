@@ -30,7 +30,7 @@ bool isDigit(char c)
 }
 } // namespace
 
-bool ParseRegister(const QByteArray &reply, qint32 &pos, qint16 reg, qint32 &value)
+bool ParseRegister(const QByteArray &reply, qint32 &pos, qint16 reg, qint32 &value, bool replyEnded)
 {
     const QByteArray marker = QByteArrayLiteral("(R") + QByteArray::number(reg) + QByteArrayLiteral("): ");
     const qsizetype at = reply.indexOf(marker, std::max<qsizetype>(pos, 0));
@@ -47,11 +47,13 @@ bool ParseRegister(const QByteArray &reply, qint32 &pos, qint16 reg, qint32 &val
         negative = field[i] == '-';
         ++i;
     }
+    const int firstDigit = i;
     qint32 number = 0; // at most six characters: no overflow
     while (i < field.size() && isDigit(field[i]))
         number = number * 10 + (field[i++] - '0');
-    // The reply stopped inside the value: the rest of it may still be on its way.
-    if (i == field.size() && field.size() < dumpValueField)
+    // The reply stopped inside the value: the rest of it may still be on its way,
+    // unless the line has fallen quiet, when digits that end the reply are the value.
+    if (i == field.size() && field.size() < dumpValueField && !(replyEnded && i > firstDigit))
         return false;
 
     value = negative ? -number : number;
@@ -59,7 +61,7 @@ bool ParseRegister(const QByteArray &reply, qint32 &pos, qint16 reg, qint32 &val
     return true;
 }
 
-DumpParse ParseRegisterDump(const QByteArray &reply, RegisterDump *dump, qint32 *end)
+DumpParse ParseRegisterDump(const QByteArray &reply, RegisterDump *dump, qint32 *end, bool replyEnded)
 {
     if (!reply.contains(dumpMarker))
         return DumpParse::NoDump;
@@ -72,7 +74,7 @@ DumpParse ParseRegisterDump(const QByteArray &reply, RegisterDump *dump, qint32 
     // come in this order, as the sensor lists them.
     qint32 pos = 0;
     for (int i = 0; i < 10; ++i) {
-        if (!ParseRegister(reply, pos, registers[i], *destinations[i]))
+        if (!ParseRegister(reply, pos, registers[i], *destinations[i], replyEnded))
             return DumpParse::Incomplete;
     }
     if (dump)
@@ -131,27 +133,20 @@ void TformMain::StartReadConfig()
 
 void TformMain::ReadConfigTick()
 {
-    if (beginWorkingTick()) {
-        // The dump is long and has no end marker: it is complete once a whole poll
-        // interval has brought nothing new.
+    const TickTurn turn = beginWorkingTick();
+    if (turn != TickTurn::Send) {
+        // The dump is long and has no end marker: while the wait lasts it is looked at
+        // once a whole poll interval has brought nothing new; at the end of the wait,
+        // as it stands.
         const qint32 n = rxBuffer->Count();
-        if (n != readLastCount) {
-            readLastCount = n;
+        const bool quiet = n == readLastCount;
+        readLastCount = n;
+        if ((quiet || turn == TickTurn::LastLook) && takeRegisterDump(quiet))
+            return;
+        if (turn == TickTurn::Poll) {
             pollAgain();
             return;
         }
-        QByteArray reply(n, '\0');
-        rxBuffer->Peek(reply.data(), 0, n);
-        RegisterDump dump;
-        // A reply that is rejected or stops part-way changes nothing: the engineer's
-        // description must never take numbers the application itself refused.
-        if (ParseRegisterDump(reply, &dump) == DumpParse::Complete &&
-            ValidRegisterDump(dump, firmwareVersion)) {
-            applyRegisterDump(AdjustedRegisterDump(dump));
-            return;
-        }
-        pollAgain();
-        return;
     }
 
     if (!nextAttempt()) {
@@ -162,6 +157,21 @@ void TformMain::ReadConfigTick()
     sendAttempt(QStringLiteral(" Requesting sensor data"), dumpRequest, sensorPassthrough,
                 sensorPassthrough ? readTimeoutPassthrough : readTimeoutDirect);
     readLastCount = 0;
+}
+
+bool TformMain::takeRegisterDump(bool replyEnded)
+{
+    const qint32 n = rxBuffer->Count();
+    QByteArray reply(n, '\0');
+    rxBuffer->Peek(reply.data(), 0, n);
+    RegisterDump dump;
+    // A reply that is rejected or stops part-way changes nothing: the engineer's
+    // description must never take numbers the application itself refused.
+    if (ParseRegisterDump(reply, &dump, nullptr, replyEnded) != DumpParse::Complete ||
+        !ValidRegisterDump(dump, firmwareVersion))
+        return false;
+    applyRegisterDump(AdjustedRegisterDump(dump));
+    return true;
 }
 
 void TformMain::applyRegisterDump(const RegisterDump &d)

@@ -37,13 +37,15 @@ inline constexpr qint32 readTimeoutPassthrough = 20000;
 // in the up to six characters after it (leading blanks, an optional sign, then
 // digits; no digits give 0), stores it in value and moves pos past those
 // characters. A value field that the reply ends in before any character follows
-// the digits may still be arriving and counts as not found.
-bool ParseRegister(const QByteArray &reply, qint32 &pos, qint16 reg, qint32 &value);
+// the digits may still be arriving and counts as not found, unless replyEnded says
+// that the line has been quiet since: then digits that end the reply are whole.
+bool ParseRegister(const QByteArray &reply, qint32 &pos, qint16 reg, qint32 &value, bool replyEnded = false);
 
 // The ten registers of a register dump, each looked for after the previous one.
 // Nothing is written to dump unless all ten are found; end receives the position
 // after the last value.
-DumpParse ParseRegisterDump(const QByteArray &reply, RegisterDump *dump, qint32 *end = nullptr);
+DumpParse ParseRegisterDump(const QByteArray &reply, RegisterDump *dump, qint32 *end = nullptr,
+                            bool replyEnded = false);
 
 // A dump the application accepts: a range of 5000 or 10000 mm, a serial number not
 // below 0 and, from firmware 1.13 on (which reports the height unsigned), a height

@@ -111,33 +111,27 @@ QByteArray TformMain::writeConfigCommand()
 
 void TformMain::WriteConfigTick()
 {
-    if (beginWorkingTick()) {
+    const TickTurn turn = beginWorkingTick();
+    if (turn == TickTurn::Poll) {
+        // While the wait lasts, the acknowledgement is looked for once the reply has
+        // stopped growing.
         const qint32 n = rxBuffer->Count();
-        if (n == 0 || n != writeLastCount) {
+        if (n == 0 || n != writeLastCount || !acknowledgementHeld()) {
             writeLastCount = n;
             pollAgain();
             return;
         }
-        bool complete = false;
-        if (rxBuffer->Match(QByteArrayLiteral("OK\r"), '\0', &complete) < 0 || !complete) {
-            pollAgain();
+        if (takeWriteAcknowledgement())
             return;
-        }
-        PurgeReceive();
-        rxBuffer->Clear();
-        ++writeStep;
-        if (writeStep >= writeSteps) {
-            finishExchange(QStringLiteral(" Sensor data successfully written"), true);
-            setupChanged = false;
-            setCaptionColour(btnSetHeight, winColor(0));
-            return;
-        }
         // The next register goes out when this wait has run down, not at once: the
         // sensor is given the whole wait to store what it was sent.
-        attempt = 0;
         timerPortService->start();
         return;
     }
+    // At the end of the wait an acknowledgement is taken as it stands, and the next
+    // register goes out at this same tick.
+    if (turn == TickTurn::LastLook && acknowledgementHeld() && takeWriteAcknowledgement())
+        return;
 
     if (!nextAttempt()) {
         finishExchange(QStringLiteral(" Sensor data not written!"), true);
@@ -149,4 +143,18 @@ void TformMain::WriteConfigTick()
     sendAttempt(QStringLiteral(" Writing sensor data"), command, sensorPassthrough,
                 sensorPassthrough ? writeTimeoutPassthrough : writeTimeoutDirect);
     writeLastCount = 0;
+}
+
+bool TformMain::takeWriteAcknowledgement()
+{
+    PurgeReceive();
+    rxBuffer->Clear();
+    ++writeStep;
+    attempt = 0;
+    if (writeStep < writeSteps)
+        return false;
+    finishExchange(QStringLiteral(" Sensor data successfully written"), true);
+    setupChanged = false;
+    setCaptionColour(btnSetHeight, winColor(0));
+    return true;
 }

@@ -92,21 +92,14 @@ void TformMain::StartMeasurement(bool showResults)
 
 void TformMain::MeasurementTick()
 {
-    if (beginWorkingTick()) {
-        bool complete = false;
-        const qint32 at = rxBuffer->Match(QByteArray(measurementTemplate), '?', &complete);
-        if (at >= 0 && complete) {
-            rxBuffer->Skip(at);
-            const MeasurementReply reply =
-                DecodeMeasurementReply(rxBuffer->ReadString(measurementReplyLength));
-            // A damaged reply is passed over; the sensor's next one may still come in time.
-            if (!reply.hasNegativeField()) {
-                completeMeasurement(reply);
-                return;
-            }
+    const TickTurn turn = beginWorkingTick();
+    if (turn != TickTurn::Send) {
+        if (takeMeasurementReply())
+            return;
+        if (turn == TickTurn::Poll) {
+            pollAgain();
+            return;
         }
-        pollAgain();
-        return;
     }
 
     if (!nextAttempt()) {
@@ -119,6 +112,21 @@ void TformMain::MeasurementTick()
     }
     sendAttempt(QStringLiteral(" Requesting measurement"), measureRequest, sensorPassthrough,
                 sensorPassthrough ? measureTimeoutPassthrough : measureTimeoutDirect);
+}
+
+bool TformMain::takeMeasurementReply()
+{
+    bool complete = false;
+    const qint32 at = rxBuffer->Match(QByteArray(measurementTemplate), '?', &complete);
+    if (at < 0 || !complete)
+        return false;
+    rxBuffer->Skip(at);
+    const MeasurementReply reply = DecodeMeasurementReply(rxBuffer->ReadString(measurementReplyLength));
+    // A damaged reply is passed over; the sensor's next one may still come in time.
+    if (reply.hasNegativeField())
+        return false;
+    completeMeasurement(reply);
+    return true;
 }
 
 void TformMain::completeMeasurement(const MeasurementReply &reply)
