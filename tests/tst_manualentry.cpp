@@ -208,6 +208,57 @@ private slots:
         m->close();
     }
 
+    // What has arrived by the end of the two seconds reaches the log, and a reply still
+    // coming in then is listened to until a tick brings nothing, at most ten seconds.
+    // "...PDAC" leaves its last character 140 ms after Tx, and the two seconds are
+    // counted from the 200 ms tick: they end 1960 ms after it. The identification with
+    // its line end and the request's last character take 39.0 ms at 9600.
+    void listeningFollowsTheReply_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("latencyMs");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<int>("endTimeLeft"); // ms left when the listening ended
+        const QString id = QStringLiteral("EchoGauge 18F2620 Version 01.13");
+        QTest::newRow("in by the end of the two seconds") << "...PDAC" << 1921 << id << -100;
+        QTest::newRow("half in by then") << "...PDAC" << 1940 << id << -200;
+        QTest::newRow("begins after them") << "...PDAC" << 1958 << QString() << 0;
+        // 2298 characters, the last 2664 ms after the request's: in by the 2760 ms tick.
+        QTest::newRow("the whole register dump") << "...PDAh" << 30 << "End" << -900;
+    }
+    void listeningFollowsTheReply()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, latencyMs);
+        SimOptions o;
+        o.latencyMs = latencyMs;
+        TerminalRig rig(QStringLiteral("manual-long"), o);
+        TformManual *m = rig.open();
+        m->editTx1->setText(typed);
+        m->btnTx1->click();
+        rig.clock.advance(12000);
+        QCOMPARE(rig.form->portState, qint8(psIdle));
+        QTEST(rig.form->timeLeft, "endTimeLeft");
+        QTEST(logLines(m).value(logLines(m).size() - 1).trimmed(), "lastLine");
+        m->close();
+    }
+
+    // A device that never stops talking is listened to for ten seconds in all.
+    void endlessReplyIsListenedToForTenSeconds()
+    {
+        TerminalRig rig(QStringLiteral("manual-endless"));
+        TformManual *m = rig.open();
+        m->editTx1->setText(QStringLiteral("...PDAs"));
+        m->btnTx1->click();
+        for (int i = 0; i < 300 && rig.form->portState == psManualReply; ++i) {
+            rig.serial.inject(sensorPort, "12345,1,5,5,3,\r\n");
+            rig.clock.advance(50);
+        }
+        QCOMPARE(rig.form->portState, qint8(psIdle));
+        QCOMPARE(rig.form->timeLeft, 2000 - 10000);
+        m->close();
+    }
+
     void txDoesNothingWhileAnExchangeRuns_data()
     {
         QTest::addColumn<int>("state");

@@ -115,6 +115,7 @@ public:
 
     COMMPORT commPort;
     TRingBuffer *rxBuffer = nullptr;
+    quint64 rxBytesRead = 0; // every byte ReadPort has taken from the port
     QByteArray txPending;
     quint32 txPortGeneration = 0; // the port the pending characters were meant for
     // When the sender's last tick was due: a port-service tick due at that same moment

@@ -22,6 +22,9 @@ namespace {
 
 constexpr int eolIntervalMs = 1000; // a line without its CR waits this long after the last one
 constexpr int listenMs = 2000;      // how long the port is read after a typed command
+// A reply still coming in then is listened to until it ends, up to this long in all:
+// the register dump alone takes about four seconds at 9600 baud.
+constexpr int longestListenMs = 10000;
 constexpr int pollIntervalMs = 100;
 constexpr int rowPitch = 60;
 // Enough lines to scroll back over a long session; older ones are dropped so that a
@@ -395,8 +398,12 @@ void TformMain::ManualReplyTick()
 {
     timerPortService->stop();
     timeLeft -= timerPortService->interval();
-    if (timeLeft > 0) {
-        ReadPort();
+    // The port is read at the end of the two seconds too: what has arrived by then
+    // belongs to the typed line.
+    const quint64 before = rxBytesRead;
+    ReadPort();
+    const bool stillArriving = rxBytesRead != before && timeLeft > listenMs - longestListenMs;
+    if (timeLeft > 0 || stillArriving) {
         timerPortService->setInterval(pollIntervalMs);
         timerPortService->start();
     } else {

@@ -97,6 +97,7 @@ void TformMain::ReadPort()
     if (got <= 0)
         return;
     rxBuffer->Put(bytes.get(), got);
+    rxBytesRead += quint64(got);
 
     ledRx->setBrushColor(winColor(65280));
     timerRxLed->start();
