@@ -100,6 +100,23 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// The image goes out at the sensor's line speed, as over a real cable, so that a
+// flash takes its time; a pseudo-terminal would otherwise swallow it at once.
+bool writePaced(int fd, const QByteArray &bytes)
+{
+    constexpr qsizetype chunk = 64;
+    QElapsedTimer t;
+    t.start();
+    for (qsizetype done = 0; done < bytes.size(); done += chunk) {
+        if (!writeAll(fd, bytes.mid(done, chunk)))
+            return false;
+        const qint64 dueMs = characterMicros(9600, qMin(done + chunk, bytes.size())) / 1000;
+        if (dueMs > t.elapsed())
+            QThread::msleep(quint64(dueMs - t.elapsed()));
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -168,7 +185,7 @@ int main(int argc, char **argv)
         ::close(fd);
         return fail(exitNoAnswer, QStringLiteral("no answer from the sensor on COM%1").arg(port));
     }
-    if (!writeAll(fd, image)) {
+    if (!writePaced(fd, image)) {
         ::close(fd);
         return fail(exitPort, QStringLiteral("COM%1 went away").arg(port));
     }
