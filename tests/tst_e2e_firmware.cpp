@@ -12,9 +12,11 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -31,12 +33,32 @@ bool writeFile(const QString &path, const QByteArray &bytes, bool executable = f
     return !executable || f.setPermissions(f.permissions() | QFile::ExeOwner | QFile::ExeUser);
 }
 
-QByteArray updateImage(int major, int minor)
+QByteArray updateImage(int major, int minor, int size = 1024)
 {
     UpdateImageSpec s;
     s.major = major;
     s.minor = minor;
+    s.size = size;
     return makeUpdateImage(s);
+}
+
+// Starts the program itself, offscreen and tracing its status texts on its standard
+// error (gathered in trace), and waits until it reports the firmware out of date: its
+// box then waits for a user. False when it did not get there within timeoutMs.
+bool runToTheOutOfDateBox(QProcess &app, QProcessEnvironment env, QString *trace, int timeoutMs)
+{
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ECHOGAUGE_TRACE_STATUS", "1");
+    app.setProcessEnvironment(env);
+    app.start(QStringLiteral(EG_APP_PROGRAM), {});
+    if (!app.waitForStarted())
+        return false;
+    return QTest::qWaitFor(
+        [&] {
+            *trace += QString::fromLocal8Bit(app.readAllStandardError());
+            return trace->contains(QLatin1String("status:  EchoGauge firmware is out of date"));
+        },
+        timeoutMs);
 }
 
 } // namespace
@@ -95,8 +117,9 @@ private:
         return false;
     }
 
-    // A data directory with the given loader program and a 1.13 update file.
-    QString dataDir(const QString &name, const QByteArray &script)
+    // A data directory with the given loader program (the stand-in when none is given)
+    // and a 1.13 update file of updateSize bytes.
+    QString dataDir(const QString &name, const QByteArray &script, int updateSize = 1024)
     {
         const QString dir = work.filePath(name);
         QDir().mkpath(dir + "/UPD_Files");
@@ -106,7 +129,7 @@ private:
         } else if (!writeFile(loader, script, true)) {
             return QString();
         }
-        return writeFile(dir + "/UPD_Files/fw113.upd", updateImage(1, 13)) ? dir : QString();
+        return writeFile(dir + "/UPD_Files/fw113.upd", updateImage(1, 13, updateSize)) ? dir : QString();
     }
 
 private slots:
@@ -201,6 +224,88 @@ private slots:
         QCOMPARE(int(form->firmwareVersion), 112);
     }
 
+    // The program itself against 1.12 on the simulator, with the stand-in loader and a
+    // 1.13 update file, sent SIGTERM while the "will be installed now" box waits for a
+    // user: it quits at once, flashes nothing, reads nothing, and stores its settings
+    // with the sensor's port.
+    void terminatedWhileTheBoxIsOpen()
+    {
+        const int port = 74;
+        const QString wire = work.filePath(QStringLiteral("wire-%1.log").arg(port));
+        Simulator sim(port, {"--firmware", "01.12", "--wire-log", wire});
+        QVERIFY(sim.waitPublished());
+        const QString data = dataDir(QStringLiteral("quit-%1").arg(port), QByteArray());
+        QVERIFY(!data.isEmpty());
+        // The sensor's port is the one tried first, and only directly.
+        const QString config = work.filePath(QStringLiteral("config-%1").arg(port));
+        const QString conf = config + "/Brookmere/EchoGauge Setup.conf";
+        QDir().mkpath(config + "/Brookmere");
+        QVERIFY(writeFile(conf, QStringLiteral("[General]\nLeft=0\nTop=0\nWidth=0\nRight=0\nOptions=1\n"
+                                               "Port=%1\nBaud=9600\nPassthrough=0\n")
+                                    .arg(port)
+                                    .toLatin1()));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ECHOGAUGE_DATA_DIR", data);
+        env.insert("XDG_CONFIG_HOME", config);
+        QProcess app;
+        QString trace;
+        QVERIFY2(runToTheOutOfDateBox(app, env, &trace, 30000), qPrintable(trace.right(600)));
+        QTest::qWait(300); // the box is open and waits
+        app.terminate();
+        const bool ended = app.waitForFinished(10000);
+        trace += QString::fromLocal8Bit(app.readAllStandardError());
+        if (!ended)
+            app.kill();
+        QVERIFY2(ended, qPrintable(trace.right(600)));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+
+        QVERIFY(!trace.contains(upgrading));
+        const QByteArray toSensor = wireBytes(readWireLog(wire), '>');
+        QVERIFY(!toSensor.contains("...UPD="));
+        QVERIFY(!toSensor.contains("PDAh"));
+        QSettings stored(conf, QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("Port")).toInt(), port);
+        QCOMPARE(stored.value(QStringLiteral("Tx Delay")).toInt(), 20); // written on the way out
+    }
+
+    // A close request during a real flash by the stand-in loader (four seconds of
+    // update file) is refused and held; once the loader has ended and the port is
+    // back the window closes, with the sensor's port in its settings, no result box
+    // waiting for a user and no configuration read.
+    void closeRequestedDuringTheFlash()
+    {
+        const int port = 75;
+        const QString wire = work.filePath(QStringLiteral("wire-%1.log").arg(port));
+        Simulator sim(port, {"--firmware", "01.12", "--wire-log", wire});
+        QVERIFY(sim.waitPublished());
+        const QString data = dataDir(QStringLiteral("flash-%1").arg(port), QByteArray(), 4096);
+        QVERIFY(!data.isEmpty());
+        makeForm(data);
+        QSettings store(form->platform.settingsOrganization, form->platform.settingsApplication);
+        store.clear();
+        form->show();
+        bool asked = false, refused = false;
+        connect(form->statusBar, &QStatusBar::messageChanged, this, [&](const QString &text) {
+            if (text != upgrading || asked)
+                return;
+            asked = true;
+            QTimer::singleShot(500, this, [&] { refused = !form->close(); });
+        });
+
+        QVERIFY(search(port));
+        QVERIFY(refused);
+        QVERIFY(!form->isVisible());
+        QCOMPARE(statuses.last(), QStringLiteral(" Firmware upgrade successful."));
+        QCOMPARE(dialogs.messages.size(), 1); // the "will be installed now" box only
+        QVERIFY(!states.contains(psReadConfigPrepare));
+        const QList<WireRun> runs = readWireLog(wire);
+        QVERIFY(wireBytes(runs, '>').contains("...UPD=4096\r"));
+        QVERIFY(!wireBytes(runs, '>').contains("PDAh"));
+        store.sync();
+        QCOMPARE(store.value(QStringLiteral("Port")).toInt(), port);
+    }
+
     // The program itself, started in a directory that holds a loader and a newer
     // update file: it looks beside itself, finds neither, and runs nothing.
     void plantedLoaderIsNotUsed()
@@ -215,20 +320,12 @@ private slots:
         QVERIFY(writeFile(planted + "/UPD_Files/fw120.upd", updateImage(1, 20)));
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("ECHOGAUGE_TRACE_STATUS", "1");
         env.remove("ECHOGAUGE_DATA_DIR");
         QProcess app;
-        app.setProcessEnvironment(env);
         app.setWorkingDirectory(planted);
-        app.start(QStringLiteral(EG_APP_PROGRAM), {});
-        QVERIFY(app.waitForStarted());
         QString trace;
         // The out-of-date box then waits for a user; the status says which case it is.
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            (trace += QString::fromLocal8Bit(app.readAllStandardError()),
-             trace.contains(QLatin1String("status:  EchoGauge firmware is out of date"))),
-            qPrintable(trace.right(600)), 40000);
+        QVERIFY2(runToTheOutOfDateBox(app, env, &trace, 40000), qPrintable(trace.right(600)));
         QTest::qWait(500);
         trace += QString::fromLocal8Bit(app.readAllStandardError());
         app.kill();

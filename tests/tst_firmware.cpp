@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -419,6 +420,42 @@ private slots:
         QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
         QCoreApplication::processEvents();
         QCOMPARE(edit.text(), QStringLiteral("x"));
+    }
+
+    // A request to quit while one of the firmware check's boxes is open (log-out,
+    // SIGTERM, Ctrl+C) ends the check there: no loader, no configuration read, and the
+    // settings stored with the sensor's port.
+    void closeWhileABoxIsOpen_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<int>("update");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("loaderRuns");
+        QTest::newRow("out of date, to be upgraded") << "01.12" << 113 << row5Box("V1.12", "V1.13") << 0;
+        QTest::newRow("newer file, to be installed") << "01.13" << 114 << row7Box << 0;
+        QTest::newRow("application out of date") << "01.14" << 113 << row8Box << 0;
+        QTest::newRow("upgrade reported") << "01.12" << 113 << successBox << 1;
+    }
+    void closeWhileABoxIsOpen()
+    {
+        QFETCH(QString, firmware);
+        QFETCH(int, update);
+        QFETCH(QString, box);
+        FirmwareRig f(firmware);
+        f.addLoader();
+        f.addUpdate(QStringLiteral("fw.upd"), update);
+        QSettings store(f.rig.form->platform.settingsOrganization, f.rig.form->platform.settingsApplication);
+        store.clear();
+        f.rig.dialogs.whileMessageShown = [&](const QString &text) {
+            if (text == box)
+                f.rig.form->close();
+        };
+        f.search();
+        QCOMPARE(f.boxes().last(), box);
+        QTEST(int(f.loader.runs.size()), "loaderRuns");
+        QVERIFY(!f.configurationRead());
+        store.sync();
+        QCOMPARE(store.value(QStringLiteral("Port")).toInt(), 3);
     }
 
     // A header counts with its version, or is skipped (-1).

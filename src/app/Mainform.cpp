@@ -242,6 +242,8 @@ void TformMain::resizeEvent(QResizeEvent *event)
 
 void TformMain::closeEvent(QCloseEvent *event)
 {
+    if (firmwareCheckRunning)
+        closedDuringFirmwareCheck = true;
     FormClose();
     event->accept();
 }

@@ -194,6 +194,12 @@ public:
     quint8 writeStep = 0;      // register of the configuration write, 0..3
     qint32 writeLastCount = 0; // bytes held at the previous tick of the configuration write
     qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
+    // A request to quit must never start a flash nor be lost during one. While the
+    // firmware check runs, a close that ended one of its boxes stops the check; one
+    // that came while the loader ran is held and carried out once it has ended.
+    bool firmwareCheckRunning = false;
+    bool closedDuringFirmwareCheck = false;
+    bool closeHeldForLoader = false;
 
     // ---------------------------------------------------------------- sensor set-up
     void ShowLostEcho();

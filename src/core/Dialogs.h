@@ -63,6 +63,8 @@ public:
     void message(QWidget *, const QString &text, Icon icon, const QString &title) override
     {
         messages.append({text, icon, title});
+        if (whileMessageShown)
+            whileMessageShown(text);
     }
     QString openFileName(QWidget *, const QString &, const QString &) override
     {
@@ -88,6 +90,8 @@ public:
     void beep() override { ++beeps; }
 
     QList<Shown> messages;
+    // Called with each message as if while its box were open.
+    std::function<void(const QString &)> whileMessageShown;
     int beeps = 0;
     QStringList openAnswers;
     QStringList saveAnswers;

@@ -7,6 +7,7 @@
 #include "exchange/Upgrade.h"
 
 #include <QLabel>
+#include <QScopeGuard>
 
 namespace {
 // The search leaves out Bluetooth serial ports and modems: a sensor is never reached
@@ -212,6 +213,11 @@ bool TformMain::CheckFirmware()
     const FirmwareDigits digits = ParseFirmwareDigits(majorText, minorText);
     firmwareVersion = FirmwareVersionNumber(digits);
 
+    firmwareCheckRunning = true;
+    closedDuringFirmwareCheck = false;
+    closeHeldForLoader = false;
+    const auto checkEnded = qScopeGuard([this] { firmwareCheckRunning = false; });
+
     const UpdateFile update = FindUpdateFile(platform.dataDir);
     // The loader cannot reach a sensor behind a logger, nor one on a port that the
     // calling program opened for us.
@@ -222,16 +228,28 @@ bool TformMain::CheckFirmware()
 
     if (!decision.status.isEmpty())
         setStatusText(decision.status);
-    if (!decision.box.isEmpty())
+    if (!decision.box.isEmpty()) {
         platform.dialogs->message(this, decision.box, decision.icon);
+        // The window was closed while the box was open (at log-out, say): nothing
+        // more is started, least of all a flash.
+        if (closedDuringFirmwareCheck)
+            return false;
+    }
     if (decision.next != FirmwareDecision::Upgrade)
         return decision.next == FirmwareDecision::Accept;
 
     const TLoaderResult result = RunLoader(update.path);
     const LoaderOutcome outcome = DescribeLoaderResult(result);
     setStatusText(outcome.status);
-    platform.dialogs->message(this, outcome.box, outcome.icon);
     if (outcome.accepted)
         firmwareVersion = update.version;
-    return outcome.accepted;
+    // A request to quit during the flash is carried out now that the loader has ended
+    // and the port is back, so that the settings stored name the sensor's port.
+    if (closeHeldForLoader) {
+        closeHeldForLoader = false;
+        close();
+    }
+    if (!closedDuringFirmwareCheck)
+        platform.dialogs->message(this, outcome.box, outcome.icon);
+    return outcome.accepted && !closedDuringFirmwareCheck;
 }

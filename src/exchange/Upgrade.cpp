@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstring>
 
@@ -40,7 +41,11 @@ quint16 wordAt(const QByteArray &bytes, int offset)
 class LoaderWaitFilter : public QObject
 {
 public:
-    LoaderWaitFilter() { qApp->installEventFilter(this); }
+    // A request to close the main window is not thrown away but noted in closeHeld.
+    LoaderWaitFilter(QWidget *window, bool *closeHeld) : window(window), closeHeld(closeHeld)
+    {
+        qApp->installEventFilter(this);
+    }
     ~LoaderWaitFilter() override { qApp->removeEventFilter(this); }
 
 protected:
@@ -70,6 +75,9 @@ protected:
         case QEvent::DragMove:
         case QEvent::Drop:
         case QEvent::Close: // closing the window half-way through a flash
+            if (watched == window || watched == window->windowHandle())
+                *closeHeld = true;
+            event->ignore(); // refused, as the one who asked is told
             return true;
         case QEvent::Timer:
             // The timers of the exchanges, lamps and animation; Qt's own keep going.
@@ -78,6 +86,10 @@ protected:
             return false;
         }
     }
+
+private:
+    QWidget *window;
+    bool *closeHeld;
 };
 
 } // namespace
@@ -187,7 +199,7 @@ TLoaderResult TformMain::RunLoader(const QString &path)
         loader = platform.processes->start(program, LoaderArguments(port, path));
     if (loader) {
         setStatusText(QStringLiteral(" Upgrading EchoGauge firmware ..."));
-        LoaderWaitFilter noInput;
+        LoaderWaitFilter noInput(this, &closeHeldForLoader);
         const qint64 startedMs = platform.clock->nowMs();
         bool ended = false;
         for (int round = 1;; ++round) {
