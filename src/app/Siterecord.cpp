@@ -84,8 +84,6 @@ void TformMain::buildSiteRecord()
     connect(menuExportFlowTable, &QAction::triggered, this, &TformMain::menuExportFlowTableClick);
     connect(menuExportHistory, &QAction::triggered, this, &TformMain::menuExportHistoryClick);
     connect(menuSaveReport, &QAction::triggered, this, &TformMain::menuSaveReportClick);
-    // Also set by code (a configuration read, a description file).
-    connect(cbChanType, &QComboBox::currentIndexChanged, this, &TformMain::updateSiteRecordActions);
     connect(menuFile, &QMenu::aboutToShow, this, &TformMain::updateSiteRecordActions);
     updateSiteRecordActions();
 }

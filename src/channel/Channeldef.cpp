@@ -77,7 +77,9 @@ void TformMain::markChannelChanged(bool changed)
 
 void TformMain::cbChanTypeClick()
 {
-    // The controls of the type followed the selection already (currentIndexChanged).
+    // Also for a type selected with the list's signals held back (a description file):
+    // whoever selects a type, the page ends as if it had been picked by hand.
+    ShowChannelControls();
     pbChannel->update();
     pbFlowGraph->update();
     markChannelChanged(true);
@@ -306,6 +308,7 @@ void TformMain::ShowChannelControls()
         break;
     }
     }
+    updateSiteRecordActions(); // the flow-table items go with the types that have a table
     UpdateSensorHeightDisplay();
 }
 
