@@ -6,6 +6,7 @@
 #include "channel/Flow.h"
 #include "channel/Flowgraph.h"
 #include "channel/Flowtable.h"
+#include "exchange/Setupcontrols.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -70,9 +71,7 @@ double TformMain::FlowForHead(qint32 head) const
 void TformMain::markChannelChanged(bool changed)
 {
     channelChanged = changed;
-    QPalette palette = btnSendChannelData->palette();
-    palette.setColor(QPalette::ButtonText, changed ? QColor(255, 0, 0) : QColor(0, 0, 0));
-    btnSendChannelData->setPalette(palette);
+    setCaptionColour(btnSendChannelData, changed ? QColor(255, 0, 0) : QColor(0, 0, 0));
 }
 
 void TformMain::cbChanTypeClick()
