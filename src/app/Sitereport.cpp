@@ -8,6 +8,7 @@
 #include "channel/Flowtableview.h"
 #include "core/Csv.h"
 
+#include "exchange/Firmware.h"
 #include <QBuffer>
 #include <QPageSize>
 #include <QPainter>
@@ -197,9 +198,7 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
     QString port = noSensor;
     QString connection = noSensor;
     if (r.sensorFound) {
-        firmware = QStringLiteral("V%1.%2")
-                       .arg(r.firmwareVersion / 100)
-                       .arg(r.firmwareVersion % 100, 2, 10, QLatin1Char('0'));
+        firmware = FirmwareVersionText(r.firmwareVersion);
         port = r.portName.isEmpty() ? QStringLiteral("not known") : r.portName;
         connection = (r.passthrough ? QStringLiteral("passthrough (through a data logger), %1 baud")
                                     : QStringLiteral("direct, %1 baud"))

@@ -5,6 +5,7 @@
 #include "app/Mainform.h"
 #include "channel/Flow.h"
 #include "core/Timer.h"
+#include "exchange/Firmware.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -116,9 +117,7 @@ QString SerialLabelText(qint32 serial, qint16 firmwareVersion)
     QString text;
     if (serial > 0)
         text = QStringLiteral("S/N %1, ").arg(serial, 5, 10, QLatin1Char('0'));
-    return text + QStringLiteral("V%1.%2")
-                      .arg(firmwareVersion / 100)
-                      .arg(firmwareVersion % 100, 2, 10, QLatin1Char('0'));
+    return text + FirmwareVersionText(firmwareVersion);
 }
 
 void TformMain::StartReadConfig()
