@@ -174,8 +174,8 @@ void drawSecondPage(Sheet &s, const SiteReport &r)
         s.text(QStringLiteral("None taken since the history was last cleared."));
         return;
     }
-    const QList<int> left{0, 200, 262, 310, 355, 450, 515, 560, 660};
-    const QList<bool> right{false, true, false, false, true, true, true, true};
+    const QList<int> left{0, 184, 244, 298, 336, 374, 458, 512, 552, 650};
+    const QList<bool> right{false, false, true, false, false, true, true, true, true};
     QFont bold = s.p.font();
     bold.setBold(true);
     s.p.setFont(bold);
