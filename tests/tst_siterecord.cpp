@@ -161,9 +161,11 @@ private slots:
             QCOMPARE(qRound64(row.at(2).toDouble() / perCount), qint64(sent[k].second));
             QCOMPARE(row.at(4).toInt(), exponent);
             // The value of one count in the unit of the flows, not in another.
-            QCOMPARE(row.at(5), QString::number(perCount, 'f', 9).remove(QRegularExpression("0+$")) + ' ' + flowUnit);
+            QCOMPARE(row.at(5),
+                     QString::number(perCount, 'f', 9).remove(QRegularExpression("0+$")) + ' ' + flowUnit);
         }
-        const QString otherUnit = flowUnit == QLatin1String("l/s") ? QStringLiteral("m\u00B3/s") : QStringLiteral("l/s");
+        const QString otherUnit =
+            flowUnit == QLatin1String("l/s") ? QStringLiteral("m\u00B3/s") : QStringLiteral("l/s");
         QVERIFY2(summary.contains(flowUnit) && !summary.contains(otherUnit), qPrintable(summary));
     }
 
@@ -173,9 +175,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("csv");
         QTest::addColumn<QString>("firstField");
-        QTest::newRow("flow table")
-            << FlowTableCsv(ListFlowTable(BuildFlowTable(ctVNotchWeir, ChannelDimensions{})))
-            << QStringLiteral("Point");
+        QTest::newRow("flow table") << FlowTableCsv(
+                                           ListFlowTable(BuildFlowTable(ctVNotchWeir, ChannelDimensions{})))
+                                    << QStringLiteral("Point");
         THistory history;
         history.append(TGraphEntry{1234, 0.0f, -1.0f, 5, 5, 3, qint8(ctMeasureDepth), 1772366400250});
         QTest::newRow("measurement history") << HistoryCsv(history) << QStringLiteral("Time");
@@ -337,9 +339,24 @@ private slots:
         QTest::addColumn<QStringList>("pdfHasNot");
         const QString none = QStringLiteral("^not known \u2014 no sensor found");
         const QString notRead = QStringLiteral("not read from a sensor");
+        const QString notKnown = QStringLiteral("^not known \u2014 not read or");
         QTest::newRow("V-notch commissioned")
-            << "commissioned" << Facts{} << QStringList{"01234", "V1.13", "V-Notch Weir"}
-            << QStringList{"not known"};
+            << "commissioned"
+            << Facts{{"Sensor holds the set-up", "^yes"},
+                     {"Sensor holds the description", "^yes: as last sent"}}
+            << QStringList{"01234", "V1.13", "V-Notch Weir", "The 32 points sent with"}
+            << QStringList{"not known", "would send"};
+        // The table printed is then the one the description shown would send.
+        QTest::newRow("V-notch commissioned, then the angle changed")
+            << "changed" << Facts{{"Sensor holds the description", "^no: changed in the window"}}
+            << QStringList{"The 32 points the description shown would send"}
+            << QStringList{"points sent with"};
+        QTest::newRow("sensor found, configuration read failed")
+            << "read failed"
+            << Facts{{"Sensor holds the set-up", notKnown},
+                     {"Sensor holds the description", notKnown},
+                     {"Last verification", "^none since the sensor was found"}}
+            << QStringList{} << QStringList{};
         QTest::newRow("no sensor found") << "none"
                                          << Facts{{"Sensor serial number", none},
                                                   {"Firmware version", none},
@@ -361,9 +378,19 @@ private slots:
         QFETCH(QStringList, pdfHas);
         ExchangeRig rig(QStringLiteral("siterecord"));
         TformMain &w = *rig.form;
-        SimSensor *sensor = site == QLatin1String("commissioned") ? commissionVNotch(rig)
-                            : site == QLatin1String("found")      ? rig.connectSensor()
-                                                                  : nullptr;
+        const bool commissioned = site == QLatin1String("commissioned") || site == QLatin1String("changed");
+        SimSensor *sensor = commissioned                           ? commissionVNotch(rig)
+                            : site == QLatin1String("found")       ? rig.connectSensor()
+                            : site == QLatin1String("read failed") ? rig.connectSensor()
+                                                                   : nullptr;
+        if (site == QLatin1String("changed"))
+            w.btnChanIncClick(); // 91 degrees, not sent
+        if (site == QLatin1String("read failed")) {
+            sensor->faults.silent = true;
+            w.StartReadConfig();
+            QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 40000));
+            QCOMPARE(w.statusText(), QStringLiteral(" Sensor data not received!"));
+        }
         if (!sensor) { // left from an earlier sensor: not to be reported
             w.sensorSerial = 1234;
             w.firmwareVersion = 113;
@@ -398,13 +425,21 @@ private slots:
         const QRegularExpression row(
             QStringLiteral("^\\s*(\\d+)\\s+(\\d+\\.\\d{3})\\s+(\\d+\\.\\d+)\\s+(\\d+)\\s*$"),
             QRegularExpression::MultilineOption);
+        // The sensor's table, or the one the changed description would send.
+        const FlowTable shown = BuildFlowTable(
+            w.channelType(), ChannelDimensions{w.notchAngle, w.crestHeight, w.channelWidth, w.notchWidth});
+        const auto word = [&](int k) {
+            return site == QLatin1String("changed") ? int(shown.words[size_t(k)]) : int(sensor->reg(64 + k));
+        };
+        if (site == QLatin1String("changed"))
+            QVERIFY(shown.words[63] != sensor->reg(127));
         int rows = 0;
         for (auto it = row.globalMatch(out); it.hasNext(); ++rows) {
             const QRegularExpressionMatch m = it.next();
             const int k = m.captured(1).toInt() - 1;
             QVERIFY(k >= 0 && k < flowTablePoints);
-            QCOMPARE(qRound(m.captured(2).toDouble() * 1000), int(sensor->reg(64 + 2 * k)));
-            QCOMPARE(m.captured(4).toInt(), int(sensor->reg(65 + 2 * k)));
+            QCOMPARE(qRound(m.captured(2).toDouble() * 1000), word(2 * k));
+            QCOMPARE(m.captured(4).toInt(), word(2 * k + 1));
         }
         QCOMPARE(rows, flowTablePoints);
         if (!qEnvironmentVariableIsEmpty("EG_KEEP_REPORT"))

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/Platform.h"
+#include "app/Sitereport.h"
 #include "app/Widgets.h"
 #include "exchange/Firmware.h"
+#include "exchange/Verify.h"
 #include "measure/Soundwave.h"
 #include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
@@ -15,6 +17,7 @@
 
 #include <array>
 #include <limits>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -61,7 +64,6 @@ enum PortState : qint8
 
 class TformManual;
 struct RegisterDump;
-struct SiteReport;
 
 // The main window. It owns the port, the receive buffer and everything else that
 // outlives one event, and carries the behaviour of every subsystem as its own
@@ -156,6 +158,12 @@ public:
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
     void enterFirstState(qint8 state);
     void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
+    // "Verify Sensor": the register dump, read by the configuration read's exchange,
+    // compared with what the window would write; nothing is taken over.
+    void menuVerifySensorClick();
+    void finishVerifySensor(const QByteArray &reply);
+    RegisterWords windowRegisterWords(); // what an upload of the window's set-up would write
+    bool sensorConnected() const;        // found by the last search, its port open
     // The register values of the set-up write and the channel upload, from the controls.
     quint16 SensorHeightWord();
     quint16 WindowHighWord();
@@ -174,9 +182,10 @@ public:
     quint8 channelStep = 0;
     quint32 options = 7;
     qint16 firmwareVersion = 0;
-    qint32 readLastCount = 0;  // bytes held at the previous tick of the configuration read
-    quint8 writeStep = 0;      // register of the configuration write, 0..3
-    qint32 writeLastCount = 0; // bytes held at the previous tick of the configuration write
+    qint32 readLastCount = 0;     // bytes held at the previous tick of the configuration read
+    bool verifyingSensor = false; // the dump being read is for "Verify Sensor"
+    quint8 writeStep = 0;         // register of the configuration write, 0..3
+    qint32 writeLastCount = 0;    // bytes held at the previous tick of the configuration write
     qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
 
     // ---------------------------------------------------------------- sensor set-up
@@ -299,9 +308,15 @@ public:
     void menuSaveReportClick();
     SiteReport siteReport() const; // what the window knows now, for the report
 
-    bool sensorFound = false; // identified and accepted by the last search
-    bool configRead = false;  // its configuration read since
-    qint32 sensorSerial = 0;  // as the last configuration read gave it
+    // The description the sensor is known to hold: read from it or sent to it.
+    void confirmDescription(bool sent);
+
+    bool sensorFound = false;                            // identified and accepted by the last search
+    bool configRead = false;                             // its configuration read since
+    bool setupConfirmed = false;                         // the set-up read from or written to it since
+    std::optional<HeldDescription> confirmedDescription; // read from or sent to it since
+    std::optional<VerificationRecord> lastVerification;  // of it
+    qint32 sensorSerial = 0;                             // as the last configuration read gave it
     QAction *menuShowFlowTable = nullptr;
     QAction *menuExportFlowTable = nullptr;
     QAction *menuExportHistory = nullptr;
@@ -333,6 +348,7 @@ public:
     QMenu *menuEchoGauge;
     QAction *menuSearch;
     QAction *menuReadHeight;
+    QAction *menuVerifySensor;
     QAction *menuSetHeight;
     QAction *menuMeasure;
     QAction *menuSetup;

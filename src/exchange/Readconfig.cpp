@@ -122,6 +122,7 @@ QString SerialLabelText(qint32 serial, qint16 firmwareVersion)
 
 void TformMain::StartReadConfig()
 {
+    verifyingSensor = false;
     textSensorHeight->hide();
     textSerial->hide();
     EnableSensorControls(false);
@@ -142,10 +143,15 @@ void TformMain::ReadConfigTick()
         QByteArray reply(n, '\0');
         rxBuffer->Peek(reply.data(), 0, n);
         RegisterDump dump;
+        const DumpParse parsed = ParseRegisterDump(reply, &dump);
+        // A verification compares whatever a whole dump holds and takes nothing over.
+        if (parsed == DumpParse::Complete && verifyingSensor) {
+            finishVerifySensor(reply);
+            return;
+        }
         // A reply that is rejected or stops part-way changes nothing: the engineer's
         // description must never take numbers the application itself refused.
-        if (ParseRegisterDump(reply, &dump) == DumpParse::Complete &&
-            ValidRegisterDump(dump, firmwareVersion)) {
+        if (parsed == DumpParse::Complete && ValidRegisterDump(dump, firmwareVersion)) {
             applyRegisterDump(AdjustedRegisterDump(dump));
             return;
         }
@@ -154,12 +160,15 @@ void TformMain::ReadConfigTick()
     }
 
     if (!nextAttempt()) {
-        textSerial->hide();
+        if (!verifyingSensor)
+            textSerial->hide();
+        verifyingSensor = false;
         finishExchange(QStringLiteral(" Sensor data not received!"), true);
         return;
     }
-    sendAttempt(QStringLiteral(" Requesting sensor data"), dumpRequest, sensorPassthrough,
-                sensorPassthrough ? readTimeoutPassthrough : readTimeoutDirect);
+    sendAttempt(
+        verifyingSensor ? QStringLiteral(" Verifying sensor") : QStringLiteral(" Requesting sensor data"),
+        dumpRequest, sensorPassthrough, sensorPassthrough ? readTimeoutPassthrough : readTimeoutDirect);
     readLastCount = 0;
 }
 
@@ -188,12 +197,14 @@ void TformMain::applyRegisterDump(const RegisterDump &d)
 
     sensorSerial = d.serial;
     configRead = true;
+    setupConfirmed = true;
     textSerial->setText(SerialLabelText(d.serial, firmwareVersion));
     textSerial->adjustSize(); // a six-digit serial must not be cut off
     textSerial->setVisible(true);
 
     // What is shown is now what the sensor holds.
     setupChanged = false;
+    confirmDescription(false);
     ShowChannelControls();
     pbSensor->update();
     pbChannel->update();

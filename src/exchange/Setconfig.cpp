@@ -129,6 +129,7 @@ void TformMain::WriteConfigTick()
         if (writeStep >= writeSteps) {
             finishExchange(QStringLiteral(" Sensor data successfully written"), true);
             setupChanged = false;
+            setupConfirmed = true;
             setCaptionColour(btnSetHeight, winColor(0));
             return;
         }

@@ -1,0 +1,244 @@
+// "Verify Sensor": the register dump compared with what the window would write, as
+// plain functions and against the in-process sensor after a real upload; it changes
+// nothing in the window or the sensor, and is offered only with a sensor to read.
+#include "ExchangeRig.h"
+
+#include "app/Sitereport.h"
+#include "channel/Flowtable.h"
+#include "exchange/Verify.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+using Values = QMap<int, qint32>;
+using Rows = QList<QStringList>; // register, in the sensor, in the window
+
+// A dump as the sensor prints it, with the lines the application does not read.
+QByteArray dumpOf(const Values &values)
+{
+    QByteArray out = "EchoGauge 18F2620 Version 01.13\r\nTemperature    : 18.5 C\r\n";
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        out += "Register       (R" + QByteArray::number(it.key()) + "): " + QByteArray::number(it.value()) +
+               "\r\n";
+    return out + "End\r\n";
+}
+
+// What the window of a V-notch site of 90 degrees at 2.750 m would write.
+RegisterWords vNotchWords()
+{
+    WindowSetup s;
+    s.channelType = ctVNotchWeir;
+    s.windowHigh = 3025;
+    s.sensorHeight = 2750 | 0x8000;
+    s.lostEcho = 0xFFFF;
+    return UploadRegisterWords(s);
+}
+
+Values asSensorHolds(const RegisterWords &words)
+{
+    Values v;
+    for (auto it = words.cbegin(); it != words.cend(); ++it)
+        v.insert(it.key(), it.value());
+    return v;
+}
+
+// Everything a verification must leave as it was.
+QStringList windowState(TformMain &w)
+{
+    return {QString::number(w.channelType()),
+            QStringLiteral("%1 %2 %3 %4 %5")
+                .arg(w.notchAngle)
+                .arg(w.crestHeight)
+                .arg(w.channelWidth)
+                .arg(w.notchWidth)
+                .arg(w.flowExponent),
+            w.editCrestHeight->text() + ' ' + w.editChanWidth->text() + ' ' + w.editNotchWidth->text(),
+            QString::number(w.trackSensorHeight->value()) + '/' +
+                QString::number(w.trackSensorHeight->maximum()),
+            QString::number(w.cbLostEcho->currentIndex()) + ' ' + w.editLostEchoValue->text() + ' ' +
+                QString::number(w.lostEchoValue),
+            QStringLiteral("changed %1 %2").arg(w.setupChanged).arg(w.channelChanged),
+            w.textSerial->text(),
+            QString::number(w.historyEntries->size())};
+}
+
+} // namespace
+
+class TestVerify : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void comparison_data()
+    {
+        QTest::addColumn<Values>("sensor");
+        QTest::addColumn<int>("compared");
+        QTest::addColumn<bool>("tableListed");
+        QTest::addColumn<Rows>("differences");
+
+        const Values same = asSensorHolds(vNotchWords());
+        QTest::newRow("the same, table and all") << same << 72 << true << Rows{};
+
+        Values changed = same;
+        changed[131] = 777;
+        changed[70] = 1;
+        QTest::newRow("a dimension and a table word changed")
+            << changed << 72 << true
+            << Rows{{"70 Table point 4 head", "1", "483"}, {"131 Channel width", "777", "1000"}};
+
+        Values noTable = same;
+        for (int r = 64; r <= 127; ++r)
+            noTable.remove(r);
+        QTest::newRow("a dump without the table compares the rest") << noTable << 8 << false << Rows{};
+
+        Values partTable = same;
+        partTable.remove(127);
+        QTest::newRow("a table word left out of a listed table")
+            << partTable << 72 << true << Rows{{"127 Table point 32 flow count", "not listed", "7637"}};
+
+        Values noWindowHigh = same;
+        noWindowHigh.remove(1);
+        QTest::newRow("a set-up register left out")
+            << noWindowHigh << 72 << true << Rows{{"1 Window High", "not listed", "3025"}};
+
+        // Older firmware prints its registers signed.
+        Values signedValues = same;
+        signedValues[23] = qint16(2750 | 0x8000);
+        signedValues[24] = -1;
+        QTest::newRow("signed values are the same registers") << signedValues << 72 << true << Rows{};
+
+        Values tooLarge = same;
+        tooLarge[130] = 65536 + 1000; // its low 16 bits would pass for 1000
+        QTest::newRow("a value beyond 16 bits is not folded")
+            << tooLarge << 72 << true << Rows{{"130 Crest height", "66536", "1000"}};
+    }
+
+    void comparison()
+    {
+        QFETCH(Values, sensor);
+        const RegisterWords window = vNotchWords();
+        QList<int> asked = window.keys();
+        // Read back out of a printed dump, with other registers around them.
+        Values printed = sensor;
+        printed.insert(8, 0);
+        printed.insert(9, 10000);
+        printed.insert(25, 30);
+        const Values read = DumpRegisterValues(dumpOf(printed), asked);
+        QCOMPARE(read, sensor);
+
+        const SensorComparison c = CompareWithSensor(read, window);
+        QTEST(c.compared, "compared");
+        QTEST(c.tableListed, "tableListed");
+        Rows got;
+        for (const RegisterDifference &d : c.differences)
+            got << QStringList{RegisterCaption(d.reg), d.inSensor, d.inWindow};
+        QTEST(got, "differences");
+    }
+
+    // A constricted weir sent to the sensor is found there register by register;
+    // registers changed behind the window's back, and a lost-echo value typed since,
+    // are listed, and nothing in the window or the sensor changes on the way.
+    void verifiesARealUpload()
+    {
+        ExchangeRig rig(QStringLiteral("verify"));
+        TformMain &w = *rig.form;
+        SimSensor *sensor = rig.connectDescribed(ctConstrictedWeir, ChannelDimensions{90, 800, 1200, 400});
+        w.trackSensorHeight->setValue(10000 - 2750);
+        w.btnSendChannelDataClick();
+        QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 60000));
+        QCOMPARE(w.statusText(), QStringLiteral(" Channel data successfully written"));
+        QVERIFY(w.menuVerifySensor->isEnabled());
+
+        const QStringList before = windowState(w);
+        const QMap<int, quint16> registers = sensor->registers;
+        const qsizetype requests = sensor->requests.size();
+        w.menuVerifySensor->trigger();
+        QVERIFY(!w.menuVerifySensor->isEnabled()); // like the other starters, while it runs
+        QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 15000));
+        QCOMPARE(w.statusText(), QStringLiteral(" The sensor holds what the window shows."));
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.first().text,
+                 QStringLiteral("The sensor holds what the window shows."));
+        QCOMPARE(windowState(w), before);
+        QCOMPARE(sensor->registers, registers);
+        QCOMPARE(sensor->requests.mid(requests), QList<QByteArray>{"PDAh"});
+        QVERIFY(w.lastVerification && w.lastVerification->differing == 0);
+        QCOMPARE(w.lastVerification->compared, 72);
+
+        QMap<QString, QString> facts;
+        for (const auto &f : SiteReportFacts(w.siteReport()))
+            facts.insert(f.first, f.second);
+        QVERIFY2(facts.value("Last verification").endsWith("held what the window showed (72 registers)"),
+                 qPrintable(facts.value("Last verification")));
+
+        // Behind the window's back, and in the window since.
+        sensor->setRegister(131, 1500);
+        sensor->setRegister(66, 150);
+        w.cbLostEcho->setCurrentIndex(1);
+        w.editLostEchoValue->setText(QStringLiteral("40000"));
+        const QStringList edited = windowState(w);
+        Rows shown;
+        rig.dialogs.onDialog = [&](QDialog *d) {
+            auto *grid = d->findChild<QTableWidget *>(QStringLiteral("verifyGrid"));
+            for (int r = 0; grid && r < grid->rowCount(); ++r)
+                shown << QStringList{grid->item(r, 0)->text(), grid->item(r, 1)->text(),
+                                     grid->item(r, 2)->text()};
+            return int(QDialog::Rejected);
+        };
+        w.menuVerifySensor->trigger();
+        QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 15000));
+        QCOMPARE(rig.dialogs.dialogsRun, QStringList{QStringLiteral("Verify Sensor")});
+        const FlowTable table = BuildFlowTable(ctConstrictedWeir, ChannelDimensions{90, 800, 1200, 400});
+        QCOMPARE(shown, (Rows{{"24 Lost echo", "65535", "32767"},
+                              {"66 Table point 2 head", "150", QString::number(table.words[2])},
+                              {"131 Channel width", "1500", "1200"}}));
+        QCOMPARE(w.statusText(), QStringLiteral(" The sensor differs from the window in 3 of 72 registers"));
+        QCOMPARE(rig.dialogs.messages.size(), 1); // the typed value is not corrected with a message
+        QCOMPARE(windowState(w), edited);
+        QCOMPARE(w.lastVerification->differing, 3);
+    }
+
+    // Offered only with a sensor found and connected, and not while an exchange runs.
+    void offeredWithASensorOnly()
+    {
+        ExchangeRig rig(QStringLiteral("verify"));
+        TformMain &w = *rig.form;
+        QVERIFY(!w.menuVerifySensor->isEnabled());
+        w.EnableSensorControls(true); // as after a failed read with no sensor there
+        QVERIFY(!w.menuVerifySensor->isEnabled());
+        w.menuVerifySensorClick(); // nor started any other way
+        QCOMPARE(w.portState, qint8(psIdle));
+
+        rig.connectSensor();
+        w.StartReadConfig();
+        QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 15000));
+        QVERIFY(w.menuVerifySensor->isEnabled());
+        QCOMPARE(w.menuEchoGauge->actions().indexOf(w.menuVerifySensor),
+                 w.menuEchoGauge->actions().indexOf(w.menuReadHeight) + 1);
+        w.menuMeasureClick();
+        QVERIFY(!w.menuVerifySensor->isEnabled());
+        QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 15000));
+        QVERIFY(w.menuVerifySensor->isEnabled());
+
+        // A search that finds no sensor leaves nothing to verify against.
+        rig.serial.sensor(3)->faults.silent = true;
+        w.menuSearchClick();
+        QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 120000));
+        QVERIFY(!w.sensorFound);
+        w.EnableSensorControls(true);
+        QVERIFY(!w.menuVerifySensor->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestVerify)
+#include "tst_verify.moc"
