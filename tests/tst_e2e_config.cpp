@@ -90,6 +90,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form->statusText(),
                                   QStringLiteral(" The sensor holds what the window shows."), 60000);
         QCOMPARE(dialogs.messages.last().text, QStringLiteral("The sensor holds what the window shows."));
+        QVERIFY(form->lastVerification && form->lastVerification->tableListed); // the table compared too
+        QCOMPARE(form->lastVerification->compared, 72);
         QVERIFY(form->SendCommand(QByteArrayLiteral("...ATR131=777\r"), loggerBaud != 0));
         QTRY_VERIFY_WITH_TIMEOUT(form->txPending.isEmpty(), 10000);
         QTest::qWait(loggerBaud ? 2500 : 1000); // its acknowledgement, thrown away by the next exchange
