@@ -24,21 +24,11 @@ namespace {
 QStringList pageOffers(TformMain &w)
 {
     QStringList out;
+    // One control of each group that the types show or hide together.
     const QList<QPair<QString, QWidget *>> controls{
-        {"notch track bar", w.tbNotchData},
-        {"notch read-out", w.labelNotchAngle},
-        {"notch +", w.btnChanInc},
-        {"notch -", w.btnChanDec},
-        {"notch width edit", w.editNotchWidth},
-        {"crest height", w.editCrestHeight},
-        {"crest arrows", w.udCrestHeight},
-        {"channel width", w.editChanWidth},
-        {"width arrows", w.udChanWidth},
-        {"width mark", w.labelWidth},
-        {"sensor picture", w.shapeEchoGauge5},
-        {"height slider", w.trackSensorHeight},
-        {"Set Sensor Height", w.btnSetHeight},
-        {"Show Flow Table button", w.btnShowFlowTable},
+        {"notch track bar", w.tbNotchData},    {"notch width edit", w.editNotchWidth},
+        {"crest height", w.editCrestHeight},   {"channel width", w.editChanWidth},
+        {"sensor picture", w.shapeEchoGauge5}, {"height slider", w.trackSensorHeight},
     };
     for (const auto &c : controls)
         out << c.first + (c.second->isHidden() ? QStringLiteral(" hidden") : QStringLiteral(" shown"));

@@ -332,11 +332,15 @@ private slots:
         QCOMPARE(bar->singleStep(), 32);
         QCOMPARE(bar->value(), bar->maximum());
 
-        const int before = area->scrollX();
-        QWheelEvent notch(QPointF(10, 10), area->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
-                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QCoreApplication::sendEvent(area->viewport(), &notch);
-        QCOMPARE(area->scrollX(), before - QApplication::wheelScrollLines() * 32);
+        // The ordinary wheel moves it as the sideways one does.
+        const int notchStep = QApplication::wheelScrollLines() * 32;
+        for (const QPoint delta : {QPoint(0, 120), QPoint(120, 0)}) {
+            const int before = area->scrollX();
+            QWheelEvent notch(QPointF(10, 10), area->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                              delta, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(area->viewport(), &notch);
+            QCOMPARE(area->scrollX(), before - notchStep);
+        }
 
         bar->setValue(0);
         w.add(1200);
