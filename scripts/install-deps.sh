@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project builds and tests with, when any is missing:
+# Installs the Debian 12 packages the project builds and tests with (or the ones named
+# as arguments), when any is missing:
 # as root, or through sudo for a user with sudo rights; anyone else is told what to ask for.
 set -euo pipefail
 # fonts-dejavu-core: without it a fresh machine has no proportional fallback, and every
@@ -7,6 +8,9 @@ set -euo pipefail
 # poppler-utils: pdftotext and pdftoppm read the site report back in the tests.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl1-mesa-dev
           fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick poppler-utils)
+# Packages named on the command line instead: a tool only one script needs
+# (scripts/format.sh asks for clang-format).
+if [ $# -gt 0 ]; then packages=("$@"); fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

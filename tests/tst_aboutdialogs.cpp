@@ -5,6 +5,7 @@
 #include "app/About.h"
 #include "app/History.h"
 
+#include <QAccessible>
 #include <QDate>
 #include <QFontMetrics>
 #include <QLabel>
@@ -156,6 +157,53 @@ private slots:
         QCOMPARE(grid->columnWidth(0), 77);
         QCOMPARE(grid->columnWidth(1), 150);
         QCOMPARE(grid->columnWidth(2), 90);
+    }
+
+    // A screen reader finds the history as a table: its rows and cells with their
+    // texts, each cell where it is drawn, the header naming the columns.
+    void historyIsATableForAScreenReader()
+    {
+        TformHistory history;
+        history.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&history));
+        HistoryGrid *grid = history.gridHistory;
+        QAccessibleInterface *table = QAccessible::queryAccessibleInterface(grid);
+        QVERIFY(table);
+        QCOMPARE(table->role(), QAccessible::Table);
+        QCOMPARE(table->text(QAccessible::Name), QStringLiteral("Version History"));
+        QAccessibleTableInterface *cells = table->tableInterface();
+        QVERIFY(cells);
+        QCOMPARE(cells->rowCount(), 13);
+        QCOMPARE(cells->columnCount(), 4);
+        QCOMPARE(table->childCount(), 14 * 4);
+        for (int c = 0; c < 4; ++c) {
+            QCOMPARE(cells->columnDescription(c), grid->cell(c, 0));
+            QAccessibleInterface *head = table->child(c);
+            QCOMPARE(head->role(), QAccessible::ColumnHeader);
+            QCOMPARE(head->text(QAccessible::Name), grid->cell(c, 0));
+        }
+        for (int r = 0; r < 13; ++r) {
+            for (int c = 0; c < 4; ++c) {
+                QAccessibleInterface *cell = cells->cellAt(r, c);
+                QVERIFY(cell && cell->isValid());
+                QCOMPARE(cell->role(), QAccessible::Cell);
+                QCOMPARE(cell->text(QAccessible::Name), grid->cell(c, r + 1));
+                QCOMPARE(table->indexOfChild(cell), (r + 1) * 4 + c);
+                QAccessibleTableCellInterface *place = cell->tableCellInterface();
+                QVERIFY(place);
+                QCOMPARE(place->rowIndex(), r);
+                QCOMPARE(place->columnIndex(), c);
+                QCOMPARE(place->columnHeaderCells().value(0), table->child(c));
+                // Where it is drawn, wrapped rows as tall as their change text.
+                const QRect drawn = grid->cellRect(c, r + 1);
+                QCOMPARE(cell->rect(), QRect(grid->viewport()->mapToGlobal(drawn.topLeft()), drawn.size()));
+            }
+        }
+        QCOMPARE(cells->cellAt(0, 0)->text(QAccessible::Name), QStringLiteral("1.12"));
+        const QRect first = cells->cellAt(0, 3)->rect();
+        QCOMPARE(table->childAt(first.center().x(), first.center().y()), cells->cellAt(0, 3));
+        QVERIFY(!cells->cellAt(0, 0)->state().offscreen);
+        QVERIFY(cells->cellAt(12, 0)->state().offscreen); // scrolled out of the grid
     }
 
     void historyCannotBeNarrowerThan600()

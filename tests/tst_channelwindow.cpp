@@ -1,7 +1,12 @@
+#include "ExchangeRig.h"
+
 #include "app/Mainform.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
@@ -9,7 +14,48 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+// What the channel page offers for the type shown: which controls are there, what
+// the notch track bar spans and says, and whether the flow-table items are on.
+QStringList pageOffers(TformMain &w)
+{
+    QStringList out;
+    // One control of each group that the types show or hide together.
+    const QList<QPair<QString, QWidget *>> controls{
+        {"notch track bar", w.tbNotchData},    {"notch width edit", w.editNotchWidth},
+        {"crest height", w.editCrestHeight},   {"channel width", w.editChanWidth},
+        {"sensor picture", w.shapeEchoGauge5}, {"height slider", w.trackSensorHeight},
+    };
+    for (const auto &c : controls)
+        out << c.first + (c.second->isHidden() ? QStringLiteral(" hidden") : QStringLiteral(" shown"));
+    if (!w.tbNotchData->isHidden())
+        out << QStringLiteral("notch %1..%2 at %3, \"%4\"")
+                   .arg(w.tbNotchData->minimum())
+                   .arg(w.tbNotchData->maximum())
+                   .arg(w.tbNotchData->value())
+                   .arg(w.labelNotchAngle->text());
+    out << QStringLiteral("calibration ") + w.textTarvelCal->text();
+    const QList<QPair<QString, bool>> items{{"Show Flow Table", w.menuShowFlowTable->isEnabled()},
+                                            {"its button", w.btnShowFlowTable->isEnabled()},
+                                            {"Export Flow Table", w.menuExportFlowTable->isEnabled()}};
+    for (const auto &item : items)
+        out << item.first + (item.second ? QStringLiteral(" on") : QStringLiteral(" off"));
+    return out;
+}
+
+// A pick with the mouse in the type list's drop-down: the item is selected and the
+// list says it was activated.
+void pickByHand(TformMain &w, int type)
+{
+    w.cbChanType->setCurrentIndex(type);
+    emit w.cbChanType->activated(type);
+}
+
+} // namespace
 
 // The channel page's handlers and pictures, on a window that is never shown.
 class TestChannelWindow : public QObject
@@ -236,6 +282,74 @@ private slots:
         selectType(w, 1);
         w.pbFlowGraph->render();
         QVERIFY(w.cbHead->isChecked() && !w.cbHead->isEnabled() && !w.cbFlow->isEnabled());
+    }
+
+    // However the type comes to be selected, the page ends with what picking it by
+    // hand gives: a constricted weir loaded from a file has its notch track bar, its
+    // dimensions to edit and its flow-table items.
+    void everyRouteEndsAsPickingByHand_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::newRow("description file") << "file";
+        QTest::newRow("configuration read") << "read";
+        QTest::newRow("keyboard on the closed list") << "keys";
+        QTest::newRow("drop-down opened through the accessibility interface") << "accessible";
+    }
+
+    void everyRouteEndsAsPickingByHand()
+    {
+        QFETCH(QString, route);
+        ExchangeRig rig(QStringLiteral("channelwindow"));
+        TformMain &w = *rig.form;
+        SimSensor *sensor = rig.connectSensor();
+        QTemporaryDir dir;
+        pickByHand(w, ctMeasureDistance);
+
+        const auto select = [&](int type) {
+            if (route == QLatin1String("file")) {
+                const QString path = writeTestFile(
+                    dir, QStringLiteral("site%1.cdf").arg(type),
+                    QStringLiteral("[Channels]\r\nChannel Type=%1\r\nNotch Angle=60\r\nCrest Height=800\r\n"
+                                   "Channel Width=1200\r\nNotch Width=400\r\n")
+                        .arg(type)
+                        .toLatin1());
+                rig.dialogs.openAnswers << path;
+                w.menuLoadChannelClick();
+            } else if (route == QLatin1String("read")) {
+                sensor->setRegister(128, quint16(type));
+                sensor->setRegister(129, type == ctVNotchWeir ? 60 : 400);
+                sensor->setRegister(130, 800);
+                sensor->setRegister(131, 1200);
+                w.StartReadConfig();
+                QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 15000));
+                QCOMPARE(w.statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
+            } else if (route == QLatin1String("keys")) {
+                while (w.cbChanType->currentIndex() != type)
+                    QTest::keyClick(w.cbChanType,
+                                    w.cbChanType->currentIndex() < type ? Qt::Key_Down : Qt::Key_Up);
+            } else {
+                // A screen reader opens the list with its "ShowMenu" action; the item is
+                // then chosen in the open list and taken with Enter.
+                QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.cbChanType);
+                QVERIFY(list && list->actionInterface());
+                list->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+                QAbstractItemView *view = w.cbChanType->view();
+                QVERIFY(view->isVisible());
+                view->setCurrentIndex(view->model()->index(type, 0));
+                QTest::keyClick(view, Qt::Key_Return);
+            }
+            QCOMPARE(w.cbChanType->currentIndex(), type);
+        };
+
+        // From distance to a constricted weir, as the fault was met, then every type.
+        for (int type : {ctConstrictedWeir, ctMeasureDistance, ctVNotchWeir, ctConstrictedWeir,
+                         ctMeasureDepth, ctRectangularWeir, ctVNotchWeir}) {
+            select(type);
+            const QStringList reached = pageOffers(w);
+            pickByHand(w, (type + 1) % 5);
+            pickByHand(w, type);
+            QCOMPARE(reached, pageOffers(w));
+        }
     }
 
     void unwritableFileShowsTheMessage()

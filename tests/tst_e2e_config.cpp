@@ -6,6 +6,7 @@
 #include "channel/Flowtable.h"
 #include "core/Timer.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -82,6 +83,23 @@ private slots:
         form->btnSendChannelDataClick();
         QTRY_COMPARE_WITH_TIMEOUT(form->statusText(), QStringLiteral(" Channel data successfully written"),
                                   180000);
+
+        // "Verify Sensor" finds the upload in the simulator's registers, and a register
+        // written behind the window's back.
+        form->menuVerifySensor->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->statusText(),
+                                  QStringLiteral(" The sensor holds what the window shows."), 60000);
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("The sensor holds what the window shows."));
+        QVERIFY(form->lastVerification && form->lastVerification->tableListed); // the table compared too
+        QCOMPARE(form->lastVerification->compared, 72);
+        QVERIFY(form->SendCommand(QByteArrayLiteral("...ATR131=777\r"), loggerBaud != 0));
+        QTRY_VERIFY_WITH_TIMEOUT(form->txPending.isEmpty(), 10000);
+        QTest::qWait(loggerBaud ? 2500 : 1000); // its acknowledgement, thrown away by the next exchange
+        form->menuVerifySensor->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(form->portState == psIdle, 60000);
+        QCOMPARE(form->statusText(),
+                 QStringLiteral(" The sensor differs from the window in 1 of 72 registers"));
+        QCOMPARE(dialogs.dialogsRun, QStringList{QStringLiteral("Verify Sensor")});
         ClosePort(&form->commPort);
         form.reset();
         QVERIFY(sim.stop(5000)); // it writes its registers on the way out
@@ -94,6 +112,7 @@ private slots:
         QCOMPARE(held.value(23), 3210 + 32768);
         QCOMPARE(held.value(128), 4);
         QCOMPARE(held.value(129), 90);
+        QCOMPARE(held.value(131), 777);
         QCOMPARE(held.value(132), 1);
     }
 

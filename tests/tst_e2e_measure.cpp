@@ -109,15 +109,16 @@ private slots:
         QDateTime previous;
         for (int i = 1; i <= 5; ++i) {
             const QStringList &r = rows.at(i);
-            QCOMPARE(r.size(), 8);
+            QCOMPARE(r.size(), 9);
             const QDateTime taken = QDateTime::fromString(r.at(0), Qt::ISODateWithMs);
             QVERIFY2(taken.isValid(), qPrintable(r.at(0)));
             if (previous.isValid())
                 QVERIFY(taken > previous);
             previous = taken;
-            QCOMPARE(r.at(1) + r.at(2), shown.at(i - 1)); // "0.800" + "m" as shown "0.800m"
-            QCOMPARE(r.at(3), QStringLiteral("yes"));
-            QCOMPARE(r.at(5), QStringLiteral("5"));
+            QCOMPARE(r.at(1), QStringLiteral("depth"));
+            QCOMPARE(r.at(2) + r.at(3), shown.at(i - 1)); // "0.800" + "m" as shown "0.800m"
+            QCOMPARE(r.at(4), QStringLiteral("yes"));
+            QCOMPARE(r.at(6), QStringLiteral("5"));
         }
     }
 };

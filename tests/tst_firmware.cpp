@@ -251,6 +251,11 @@ private slots:
             << QStringList{outOfDate, upgrading, succeeded}
             << QStringList{row5Box("V-0.87", "V1.13"), successBox} << QList<int>{info, info} << true << true
             << 113;
+        // An older file that would be taken for old but usable firmware (row 6) does
+        // not make unreadable firmware usable.
+        QTest::newRow("non-digits in the major field, file 1.11")
+            << "xx.13" << 0 << false << true << QList<int>{111} << QStringList{outOfDate}
+            << QStringList{row4Box("V-0.87")} << QList<int>{error} << false << false << -87;
         QTest::newRow("non-digits in the major field, no file")
             << "xx.13" << 0 << false << true << none << QStringList{outOfDate}
             << QStringList{row4Box("V-0.87")} << QList<int>{error} << false << false << -87;

@@ -10,6 +10,7 @@
 #include "measure/Historyview.h"
 #include "measure/Tgraphentry.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -301,6 +303,49 @@ private slots:
         QCOMPARE(w.area()->scrollX(), int(content - viewWidth));
         const QRect newest = w.placement(39).headBar;
         QVERIFY(newest.left() >= 0 && newest.right() < viewWidth);
+    }
+
+    // In the window as shown: the graph area ends inside its group, so its scroll bar
+    // is there to use after 30 readings; one step of the bar, or a third of a wheel
+    // notch, is one entry; and a new reading comes wholly into view even when the
+    // user had scrolled back to the first ones.
+    void scrollBarInReach()
+    {
+        Window w;
+        w.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        w.clock.advance(5000); // the start-up search finds nothing here
+        for (int i = 0; i < 30; ++i)
+            w.add(1000 + 10 * i);
+        QCoreApplication::processEvents(); // the area shows its bar from its event loop
+        HistoryArea *area = w.area();
+        QGroupBox *group = w.form->groupHistory;
+        QCOMPARE(area->geometry().bottom(), group->height() - 7); // 6 px above the edge, as designed
+        QScrollBar *bar = area->horizontalScrollBar();
+        QVERIFY(bar->isVisible());
+        const QRect barInGroup(bar->mapTo(group, QPoint(0, 0)), bar->size());
+        QVERIFY2(group->rect().contains(barInGroup), qPrintable(QStringLiteral("bar at %1,%2 %3x%4")
+                                                                    .arg(barInGroup.x())
+                                                                    .arg(barInGroup.y())
+                                                                    .arg(barInGroup.width())
+                                                                    .arg(barInGroup.height())));
+        QCOMPARE(bar->singleStep(), 32);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        // The ordinary wheel moves it as the sideways one does.
+        const int notchStep = QApplication::wheelScrollLines() * 32;
+        for (const QPoint delta : {QPoint(0, 120), QPoint(120, 0)}) {
+            const int before = area->scrollX();
+            QWheelEvent notch(QPointF(10, 10), area->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                              delta, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(area->viewport(), &notch);
+            QCOMPARE(area->scrollX(), before - notchStep);
+        }
+
+        bar->setValue(0);
+        w.add(1200);
+        const QRect newest = w.placement(30).headBar;
+        QVERIFY(newest.left() >= 0 && newest.right() < area->viewport()->width());
     }
 
     void hints_data()

@@ -5,6 +5,7 @@
 
 #include "app/Manualentry.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -424,6 +425,19 @@ private slots:
         rig.clock.advance(1000);
         QVERIFY2(logLines(m).contains(QStringLiteral("EchoGauge 18F2620 Version 01.13")),
                  qPrintable(logLines(m).join('|')));
+        m->close();
+    }
+
+    // A screen reader meets the terminal as a window of its own, by its caption.
+    void exposedAsAWindow()
+    {
+        TerminalRig rig(QStringLiteral("manual-window"));
+        TformManual *m = rig.open();
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(m);
+        QVERIFY(window);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral(" Manual Command Entry"));
+        QVERIFY(window->childCount() > 0);
         m->close();
     }
 

@@ -243,6 +243,8 @@ private slots:
         QTest::newRow("no serial") << 0 << 108 << QStringLiteral("V1.08");
         QTest::newRow("six digits") << 123456 << 113 << QStringLiteral("S/N 123456, V1.13");
         QTest::newRow("version 2.05") << 7 << 205 << QStringLiteral("S/N 00007, V2.05");
+        // Written as the firmware boxes write it.
+        QTest::newRow("major digits not a number") << 7 << -87 << QStringLiteral("S/N 00007, V-0.87");
     }
 
     void serialLabel()

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -112,6 +113,44 @@ private slots:
         QCOMPARE(run.exitCode(), 0);
         QVERIFY(stubs.calls(QStringLiteral("apt-get")).isEmpty());
         QVERIFY(stubs.calls(QStringLiteral("dpkg-query")).contains(QLatin1String("fonts-dejavu-core")));
+    }
+
+    // clang-format is needed by scripts/format.sh alone: its first run installs that
+    // package, and only that, then formats with it.
+    void formatInstallsItsFormatter()
+    {
+        Stubs stubs;
+        // The system's tools the scripts use, and no clang-format among them.
+        const QString tools = stubs.dir.filePath(QStringLiteral("tools"));
+        QVERIFY(QDir().mkpath(tools));
+        for (const char *tool : {"bash", "dirname", "xargs", "grep", "tr", "cat", "chmod"}) {
+            const QString found = QStandardPaths::findExecutable(QLatin1String(tool));
+            QVERIFY2(!found.isEmpty(), tool);
+            QVERIFY(QFile::link(found, QDir(tools).filePath(QLatin1String(tool))));
+        }
+        stubs.add(QStringLiteral("git"), "printf 'src/a.cpp\\n'\n");
+        stubs.add(QStringLiteral("dpkg-query"), "exit 1\n");
+        stubs.add(QStringLiteral("id"), "echo 0\n");
+        // Installing puts a clang-format of its own where the scripts find it.
+        stubs.add(QStringLiteral("apt-get"),
+                  "if [ \"$1\" = install ]; then\n"
+                  "  printf '#!/bin/bash\\necho \"$*\" >> \"$STUB_CALLS/calls-clang-format\"\\n' > "
+                  "\"$STUB_BIN/clang-format\"\n"
+                  "  chmod +x \"$STUB_BIN/clang-format\"\n"
+                  "fi\n");
+        QProcessEnvironment env = stubs.environment();
+        env.insert(QStringLiteral("PATH"), stubs.bin() + QLatin1Char(':') + tools);
+        env.insert(QStringLiteral("STUB_BIN"), stubs.bin());
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral("/bin/bash"), {script("format.sh")});
+        QVERIFY(run.waitForFinished(30000));
+        QVERIFY2(run.exitCode() == 0, run.readAllStandardError().constData());
+        const QString installed = stubs.calls(QStringLiteral("apt-get"));
+        QVERIFY2(installed.contains(QLatin1String("--no-install-recommends clang-format\n")),
+                 qPrintable(installed));
+        QVERIFY(!installed.contains(QLatin1String("qt6-base-dev")));
+        QCOMPARE(stubs.calls(QStringLiteral("clang-format")), QStringLiteral("-i src/a.cpp\n"));
     }
 
     // Without a display the window cannot open: the script says what to do instead

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -147,6 +148,42 @@ private slots:
         f.setupChanged = false;
         f.UpdateSensorHeightDisplay();
         QCOMPARE(captionColour(f.btnSetHeight), black);
+    }
+
+    // A red caption marks what the sensor may not hold; on a button that cannot be
+    // clicked (during an exchange) it must not make the button look live.
+    void markedButtonsLookDisabledWhileDisabled_data()
+    {
+        QTest::addColumn<bool>("setup");
+        QTest::newRow("Set Sensor Height") << true;
+        QTest::newRow("Send Channel Data to EchoGauge") << false;
+    }
+    void markedButtonsLookDisabledWhileDisabled()
+    {
+        QFETCH(bool, setup);
+        Rig rig;
+        TformMain &f = *rig.form;
+        QPushButton *button = setup ? f.btnSetHeight : f.btnSendChannelData;
+        if (setup)
+            f.trackSensorHeight->setValue(100);
+        else
+            f.markChannelChanged(true);
+        const auto redPixels = [button] {
+            const QImage shot = button->grab().toImage();
+            int n = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x) {
+                    const QColor c = shot.pixelColor(x, y);
+                    n += c.red() > 180 && c.green() < 90 && c.blue() < 90;
+                }
+            return n;
+        };
+        QVERIFY(redPixels() > 0);
+        f.EnableSensorControls(false);
+        QCOMPARE(redPixels(), 0);
+        QCOMPARE(captionColour(button), red); // the mark itself stays
+        f.EnableSensorControls(true);
+        QVERIFY(redPixels() > 0);
     }
 
     void plusAndMinusStopAtTheEnds_data()

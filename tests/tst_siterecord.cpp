@@ -5,6 +5,7 @@
 #include "ExchangeRig.h"
 
 #include "app/Sitereport.h"
+#include "channel/Flowtable.h"
 #include "channel/Flowtableview.h"
 #include "core/Csv.h"
 #include "measure/Historyexport.h"
@@ -12,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -119,7 +121,10 @@ private slots:
         QVERIFY(rig.form->menuShowFlowTable->isEnabled());
 
         QList<QStringList> shown;
+        QString summary;
         rig.dialogs.onDialog = [&](QDialog *d) {
+            if (auto *label = d->findChild<QLabel *>(QStringLiteral("flowTableGridSummary")))
+                summary = label->text();
             auto *grid = d->findChild<QTableWidget *>();
             for (int r = 0; grid && r < grid->rowCount(); ++r) {
                 QStringList cells;
@@ -155,7 +160,38 @@ private slots:
             QCOMPARE(row.at(3).toInt(), sent[k].second);
             QCOMPARE(qRound64(row.at(2).toDouble() / perCount), qint64(sent[k].second));
             QCOMPARE(row.at(4).toInt(), exponent);
+            // The value of one count in the unit of the flows, not in another.
+            QCOMPARE(row.at(5),
+                     QString::number(perCount, 'f', 9).remove(QRegularExpression("0+$")) + ' ' + flowUnit);
         }
+        const QString otherUnit =
+            flowUnit == QLatin1String("l/s") ? QStringLiteral("m\u00B3/s") : QStringLiteral("l/s");
+        QVERIFY2(summary.contains(flowUnit) && !summary.contains(otherUnit), qPrintable(summary));
+    }
+
+    // Every CSV file starts with the UTF-8 byte-order mark, once, so that the
+    // spreadsheet reads "m³/s" as it is; the records follow as before.
+    void csvFilesStartWithTheByteOrderMark_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("firstField");
+        QTest::newRow("flow table") << FlowTableCsv(
+                                           ListFlowTable(BuildFlowTable(ctVNotchWeir, ChannelDimensions{})))
+                                    << QStringLiteral("Point");
+        THistory history;
+        history.append(TGraphEntry{1234, 0.0f, -1.0f, 5, 5, 3, qint8(ctMeasureDepth), 1772366400250});
+        QTest::newRow("measurement history") << HistoryCsv(history) << QStringLiteral("Time");
+    }
+
+    void csvFilesStartWithTheByteOrderMark()
+    {
+        QFETCH(QByteArray, csv);
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(csv.count("\xEF\xBB\xBF"), 1);
+        bool wellFormed = false;
+        const QList<QStringList> records = ReadCsv(csv, &wellFormed);
+        QVERIFY(wellFormed);
+        QTEST(records.first().first(), "firstField");
     }
 
     // Fields that need quoting get it, and the reader gives back what was written.
@@ -196,16 +232,19 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("value");
         QTest::addColumn<float>("flow");
-        QTest::addColumn<QStringList>("fields"); // value, unit, valid, valid samples, samples, gain, flow
+        // quantity, value, unit, valid, valid samples, samples, gain, flow
+        QTest::addColumn<QStringList>("fields");
         QTest::newRow("depth") << int(ctMeasureDepth) << 1234 << 0.0f
-                               << QStringList{"1.234", "m", "yes", "4", "5", "3", ""};
+                               << QStringList{"depth", "1.234", "m", "yes", "4", "5", "3", ""};
+        QTest::newRow("distance") << int(ctMeasureDistance) << 2500 << 0.0f
+                                  << QStringList{"distance", "2.500", "m", "yes", "4", "5", "3", ""};
         QTest::newRow("flow in m3/s")
             << int(ctVNotchWeir) << 1234 << 12.34f
-            << QStringList{"12.340", "m\u00B3/s", "yes", "4", "5", "3", "12.340000"};
+            << QStringList{"flow", "12.340", "m\u00B3/s", "yes", "4", "5", "3", "12.340000"};
         QTest::newRow("flow in l/s") << int(ctRectangularWeir) << 55 << 0.055f
-                                     << QStringList{"55.0", "l/s", "yes", "4", "5", "3", "0.055000"};
+                                     << QStringList{"flow", "55.0", "l/s", "yes", "4", "5", "3", "0.055000"};
         QTest::newRow("invalid") << int(ctMeasureDistance) << -1 << 0.0f
-                                 << QStringList{"", "", "no", "4", "5", "3", ""};
+                                 << QStringList{"distance", "", "", "no", "4", "5", "3", ""};
     }
 
     void historyRecord()
@@ -300,9 +339,24 @@ private slots:
         QTest::addColumn<QStringList>("pdfHasNot");
         const QString none = QStringLiteral("^not known \u2014 no sensor found");
         const QString notRead = QStringLiteral("not read from a sensor");
+        const QString notKnown = QStringLiteral("^not known \u2014 not read or");
         QTest::newRow("V-notch commissioned")
-            << "commissioned" << Facts{} << QStringList{"01234", "V1.13", "V-Notch Weir"}
-            << QStringList{"not known"};
+            << "commissioned"
+            << Facts{{"Sensor holds the set-up", "^yes"},
+                     {"Sensor holds the description", "^yes: as last sent"}}
+            << QStringList{"01234", "V1.13", "V-Notch Weir", "The 32 points sent with"}
+            << QStringList{"not known", "would send"};
+        // The table printed is then the one the description shown would send.
+        QTest::newRow("V-notch commissioned, then the angle changed")
+            << "changed" << Facts{{"Sensor holds the description", "^no: changed in the window"}}
+            << QStringList{"The 32 points the description shown would send"}
+            << QStringList{"points sent with"};
+        QTest::newRow("sensor found, configuration read failed")
+            << "read failed"
+            << Facts{{"Sensor holds the set-up", notKnown},
+                     {"Sensor holds the description", notKnown},
+                     {"Last verification", "^none since the sensor was found"}}
+            << QStringList{} << QStringList{};
         QTest::newRow("no sensor found") << "none"
                                          << Facts{{"Sensor serial number", none},
                                                   {"Firmware version", none},
@@ -324,9 +378,19 @@ private slots:
         QFETCH(QStringList, pdfHas);
         ExchangeRig rig(QStringLiteral("siterecord"));
         TformMain &w = *rig.form;
-        SimSensor *sensor = site == QLatin1String("commissioned") ? commissionVNotch(rig)
-                            : site == QLatin1String("found")      ? rig.connectSensor()
-                                                                  : nullptr;
+        const bool commissioned = site == QLatin1String("commissioned") || site == QLatin1String("changed");
+        SimSensor *sensor = commissioned                           ? commissionVNotch(rig)
+                            : site == QLatin1String("found")       ? rig.connectSensor()
+                            : site == QLatin1String("read failed") ? rig.connectSensor()
+                                                                   : nullptr;
+        if (site == QLatin1String("changed"))
+            w.btnChanIncClick(); // 91 degrees, not sent
+        if (site == QLatin1String("read failed")) {
+            sensor->faults.silent = true;
+            w.StartReadConfig();
+            QVERIFY(rig.clock.advanceUntil([&] { return w.portState == psIdle; }, 40000));
+            QCOMPARE(w.statusText(), QStringLiteral(" Sensor data not received!"));
+        }
         if (!sensor) { // left from an earlier sensor: not to be reported
             w.sensorSerial = 1234;
             w.firmwareVersion = 113;
@@ -361,13 +425,21 @@ private slots:
         const QRegularExpression row(
             QStringLiteral("^\\s*(\\d+)\\s+(\\d+\\.\\d{3})\\s+(\\d+\\.\\d+)\\s+(\\d+)\\s*$"),
             QRegularExpression::MultilineOption);
+        // The sensor's table, or the one the changed description would send.
+        const FlowTable shown = BuildFlowTable(
+            w.channelType(), ChannelDimensions{w.notchAngle, w.crestHeight, w.channelWidth, w.notchWidth});
+        const auto word = [&](int k) {
+            return site == QLatin1String("changed") ? int(shown.words[size_t(k)]) : int(sensor->reg(64 + k));
+        };
+        if (site == QLatin1String("changed"))
+            QVERIFY(shown.words[63] != sensor->reg(127));
         int rows = 0;
         for (auto it = row.globalMatch(out); it.hasNext(); ++rows) {
             const QRegularExpressionMatch m = it.next();
             const int k = m.captured(1).toInt() - 1;
             QVERIFY(k >= 0 && k < flowTablePoints);
-            QCOMPARE(qRound(m.captured(2).toDouble() * 1000), int(sensor->reg(64 + 2 * k)));
-            QCOMPARE(m.captured(4).toInt(), int(sensor->reg(65 + 2 * k)));
+            QCOMPARE(qRound(m.captured(2).toDouble() * 1000), word(2 * k));
+            QCOMPARE(m.captured(4).toInt(), word(2 * k + 1));
         }
         QCOMPARE(rows, flowTablePoints);
         if (!qEnvironmentVariableIsEmpty("EG_KEEP_REPORT"))

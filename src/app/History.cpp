@@ -1,6 +1,7 @@
 #include "app/History.h"
 
 #include "app/About.h"
+#include "app/Accessibility.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -131,6 +132,7 @@ void drawWrappedText(QPainter &painter, const QRect &rect, const QString &text, 
 
 HistoryGrid::HistoryGrid(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    installAccessibleInterfaces(); // its rows and cells, for a screen reader
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Always there, so that the rows' wrapping does not change the width it wraps in.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -305,6 +307,7 @@ TformHistory::TformHistory(QWidget *parent) : QDialog(parent)
     layout->addWidget(Panel1);
 
     gridHistory = new HistoryGrid(this);
+    gridHistory->setAccessibleName(QStringLiteral("Version History"));
     layout->addWidget(gridHistory, 1);
 
     Panel2 = new QWidget(this);

@@ -164,6 +164,8 @@ void TformMain::buildMenus()
     menuEchoGauge = menuBar()->addMenu(QStringLiteral("EchoGauge"));
     menuSearch = menuEchoGauge->addAction(QStringLiteral("Search for EchoGauge"));
     menuReadHeight = menuEchoGauge->addAction(QStringLiteral("Read Sensor Config"));
+    menuVerifySensor = menuEchoGauge->addAction(QStringLiteral("Verify Sensor"));
+    menuVerifySensor->setEnabled(false); // until a sensor is found
     menuSetHeight = menuEchoGauge->addAction(QStringLiteral("Set Sensor Height"));
     menuMeasure = menuEchoGauge->addAction(QStringLiteral("Take Measurement"));
     menuMeasure->setEnabled(false);
@@ -191,6 +193,7 @@ void TformMain::buildMenus()
     connect(menuExit, &QAction::triggered, this, &TformMain::menuExitClick);
     connect(menuSearch, &QAction::triggered, this, &TformMain::menuSearchClick);
     connect(menuReadHeight, &QAction::triggered, this, &TformMain::StartReadConfig);
+    connect(menuVerifySensor, &QAction::triggered, this, &TformMain::menuVerifySensorClick);
     connect(menuSetHeight, &QAction::triggered, this, &TformMain::StartWriteConfig);
     connect(menuMeasure, &QAction::triggered, this, &TformMain::menuMeasureClick);
     connect(menuManualEntry, &QAction::triggered, this, &TformMain::menuManualEntryClick);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/Platform.h"
+#include "app/Sitereport.h"
 #include "app/Widgets.h"
 #include "exchange/Firmware.h"
+#include "exchange/Verify.h"
 #include "measure/Soundwave.h"
 #include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
@@ -15,6 +17,7 @@
 
 #include <array>
 #include <limits>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -61,7 +64,6 @@ enum PortState : qint8
 
 class TformManual;
 struct RegisterDump;
-struct SiteReport;
 
 // The main window. It owns the port, the receive buffer and everything else that
 // outlives one event, and carries the behaviour of every subsystem as its own
@@ -172,6 +174,12 @@ public:
     bool takeWriteAcknowledgement(); // true once the last register is written
     bool takeMeasurementReply();
     bool takeUploadAcknowledgement(); // true once the last step is written
+    // "Verify Sensor": the register dump, read by the configuration read's exchange,
+    // compared with what the window would write; nothing is taken over.
+    void menuVerifySensorClick();
+    void finishVerifySensor(const QByteArray &reply);
+    RegisterWords windowRegisterWords(); // what an upload of the window's set-up would write
+    bool sensorConnected() const;        // found by the last search, its port open
     // The register values of the set-up write and the channel upload, from the controls.
     quint16 SensorHeightWord();
     quint16 WindowHighWord();
@@ -190,9 +198,10 @@ public:
     quint8 channelStep = 0;
     quint32 options = 7;
     qint16 firmwareVersion = 0;
-    qint32 readLastCount = 0;  // bytes held at the previous tick of the configuration read
-    quint8 writeStep = 0;      // register of the configuration write, 0..3
-    qint32 writeLastCount = 0; // bytes held at the previous tick of the configuration write
+    qint32 readLastCount = 0;     // bytes held at the previous tick of the configuration read
+    bool verifyingSensor = false; // the dump being read is for "Verify Sensor"
+    quint8 writeStep = 0;         // register of the configuration write, 0..3
+    qint32 writeLastCount = 0;    // bytes held at the previous tick of the configuration write
     qint32 loaderTimeoutMs = loaderTimeoutDefaultMs; // then the loader is ended
     // A request to quit must never start a flash nor be lost during one. While the
     // firmware check runs, a close that ended one of its boxes stops the check; one
@@ -321,9 +330,15 @@ public:
     void menuSaveReportClick();
     SiteReport siteReport() const; // what the window knows now, for the report
 
-    bool sensorFound = false; // identified and accepted by the last search
-    bool configRead = false;  // its configuration read since
-    qint32 sensorSerial = 0;  // as the last configuration read gave it
+    // The description the sensor is known to hold: read from it or sent to it.
+    void confirmDescription(bool sent);
+
+    bool sensorFound = false;                            // identified and accepted by the last search
+    bool configRead = false;                             // its configuration read since
+    bool setupConfirmed = false;                         // the set-up read from or written to it since
+    std::optional<HeldDescription> confirmedDescription; // read from or sent to it since
+    std::optional<VerificationRecord> lastVerification;  // of it
+    qint32 sensorSerial = 0;                             // as the last configuration read gave it
     QAction *menuShowFlowTable = nullptr;
     QAction *menuExportFlowTable = nullptr;
     QAction *menuExportHistory = nullptr;
@@ -355,6 +370,7 @@ public:
     QMenu *menuEchoGauge;
     QAction *menuSearch;
     QAction *menuReadHeight;
+    QAction *menuVerifySensor;
     QAction *menuSetHeight;
     QAction *menuMeasure;
     QAction *menuSetup;

@@ -2,6 +2,7 @@
 // and everything the port delivers while the window is open is shown line by line.
 #include "app/Manualentry.h"
 
+#include "app/Accessibility.h"
 #include "app/Mainform.h"
 #include "core/Timer.h"
 
@@ -114,6 +115,7 @@ QString manualLogText(const QByteArray &line)
 
 TformManual::TformManual(TformMain *owner) : QWidget(owner, Qt::Window), owner(owner)
 {
+    installAccessibleInterfaces(); // a window with its caption, for a screen reader
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral(" Manual Command Entry"));
     QFont arial(QStringLiteral("Arial"));

@@ -13,16 +13,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
-#include <QTableWidget>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <functional>
@@ -84,8 +79,6 @@ void TformMain::buildSiteRecord()
     connect(menuExportFlowTable, &QAction::triggered, this, &TformMain::menuExportFlowTableClick);
     connect(menuExportHistory, &QAction::triggered, this, &TformMain::menuExportHistoryClick);
     connect(menuSaveReport, &QAction::triggered, this, &TformMain::menuSaveReportClick);
-    // Also set by code (a configuration read, a description file).
-    connect(cbChanType, &QComboBox::currentIndexChanged, this, &TformMain::updateSiteRecordActions);
     connect(menuFile, &QMenu::aboutToShow, this, &TformMain::updateSiteRecordActions);
     updateSiteRecordActions();
 }
@@ -106,43 +99,21 @@ void TformMain::menuShowFlowTableClick()
     if (!HasFlowTable(channelType()))
         return;
     const FlowTableListing t = flowTableShown(*this);
-
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Flow Table"));
-    dialog.setFont(windowFont());
-    auto *layout = new QVBoxLayout(&dialog);
-    auto *about = new QLabel(QStringLiteral("%1: the 32 points \"Send Channel Data to EchoGauge\" sends.\n"
-                                            "Flow-scale exponent: %2     Resolution: %3 per count")
-                                 .arg(ChannelTypeName(channelType()))
-                                 .arg(t.exponent)
-                                 .arg(t.resolution),
-                             &dialog);
-    layout->addWidget(about);
-    auto *grid = new QTableWidget(int(t.rows.size()), 4, &dialog);
-    grid->setObjectName(QStringLiteral("flowTableGrid"));
-    grid->setAccessibleName(QStringLiteral("Flow table"));
-    grid->setHorizontalHeaderLabels({QStringLiteral("Point"), QStringLiteral("Head (m)"),
-                                     QStringLiteral("Flow (%1)").arg(t.flowUnit), QStringLiteral("Count")});
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
-    grid->horizontalHeader()->setStretchLastSection(true);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int r = 0; r < t.rows.size(); ++r) {
-        const FlowTableRow &row = t.rows[r];
-        const QStringList cells{QString::number(row.point), row.head, row.flow, QString::number(row.count)};
-        for (int c = 0; c < cells.size(); ++c) {
-            auto *item = new QTableWidgetItem(cells[c]);
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            grid->setItem(r, c, item);
-        }
-    }
-    grid->resizeColumnsToContents();
-    grid->setMinimumSize(grid->horizontalHeader()->length() + 30, 420);
-    layout->addWidget(grid);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    platform.dialogs->exec(&dialog);
+    TableDialogContent c;
+    c.title = QStringLiteral("Flow Table");
+    c.summary = QStringLiteral("%1: the 32 points \"Send Channel Data to EchoGauge\" sends.\n"
+                               "Flow-scale exponent: %2     Resolution: %3 per count")
+                    .arg(ChannelTypeName(channelType()))
+                    .arg(t.exponent)
+                    .arg(t.resolution);
+    c.gridName = QStringLiteral("flowTableGrid");
+    c.accessibleName = QStringLiteral("Flow table");
+    c.headers = QStringList{QStringLiteral("Point"), QStringLiteral("Head (m)"),
+                            QStringLiteral("Flow (%1)").arg(t.flowUnit), QStringLiteral("Count")};
+    for (const FlowTableRow &row : t.rows)
+        c.rows.append({QString::number(row.point), row.head, row.flow, QString::number(row.count)});
+    c.minimumHeight = 420;
+    execTableDialog(platform.dialogs, this, c);
 }
 
 namespace {
@@ -191,6 +162,17 @@ void TformMain::menuSaveReportClick()
              [&](const QString &path, QString *why) { return WriteSiteReport(path, report, why); });
 }
 
+void TformMain::confirmDescription(bool sent)
+{
+    const HeldDescription now{channelType(),
+                              ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth}, sent};
+    // Reading back what was sent leaves it sent: the sensor holds its table too.
+    if (!sent && confirmedDescription && confirmedDescription->sent &&
+        confirmedDescription->sameAs(now.type, now.dims))
+        return;
+    confirmedDescription = now;
+}
+
 SiteReport TformMain::siteReport() const
 {
     SiteReport r;
@@ -213,8 +195,10 @@ SiteReport TformMain::siteReport() const
     r.lostEchoValue = editLostEchoValue->text().trimmed();
     r.channelType = channelType();
     r.dims = dimensionsShown(*this);
-    r.descriptionChanged = channelChanged;
+    r.setupConfirmed = setupConfirmed;
     r.setupChanged = setupChanged;
+    r.heldDescription = confirmedDescription;
+    r.lastVerification = lastVerification;
     const qint64 n = historyEntries->size();
     for (qint64 i = std::max<qint64>(0, n - reportMeasurements); i < n; ++i)
         r.lastMeasurements.append(HistoryRecordOf(historyEntries->at(i)));

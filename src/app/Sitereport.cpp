@@ -5,8 +5,10 @@
 #include "app/Widgets.h"
 #include "channel/Channeldraw.h"
 #include "channel/Flowgraph.h"
+#include "channel/Flowtable.h"
 #include "channel/Flowtableview.h"
 #include "core/Csv.h"
+#include "exchange/Firmware.h"
 
 #include <QBuffer>
 #include <QPageSize>
@@ -147,11 +149,13 @@ void drawSecondPage(Sheet &s, const SiteReport &r)
                    .arg(ChannelTypeName(r.channelType)));
     } else {
         const FlowTableListing t = ListFlowTable(BuildFlowTable(r.channelType, r.dims));
-        s.text(
-            QStringLiteral("The 32 points sent with \"Send Channel Data to EchoGauge\". Flow-scale exponent "
-                           "%1; one count is %2.")
-                .arg(t.exponent)
-                .arg(t.resolution));
+        const QString which =
+            ReportTableWasSent(r)
+                ? QStringLiteral("The 32 points sent with \"Send Channel Data to EchoGauge\".")
+                : QStringLiteral("The 32 points the description shown would send with \"Send Channel Data to "
+                                 "EchoGauge\"; the sensor is not known to hold them.");
+        s.text(which);
+        s.text(QStringLiteral("Flow-scale exponent %1; one count is %2.").arg(t.exponent).arg(t.resolution));
         const QList<int> left{0, 50, 130, 240, 310};
         const QList<bool> right{true, true, true, true};
         QFont bold = s.p.font();
@@ -173,8 +177,8 @@ void drawSecondPage(Sheet &s, const SiteReport &r)
         s.text(QStringLiteral("None taken since the history was last cleared."));
         return;
     }
-    const QList<int> left{0, 200, 262, 310, 355, 450, 515, 560, 660};
-    const QList<bool> right{false, true, false, false, true, true, true, true};
+    const QList<int> left{0, 184, 244, 298, 336, 374, 458, 512, 552, 650};
+    const QList<bool> right{false, false, true, false, false, true, true, true, true};
     QFont bold = s.p.font();
     bold.setBold(true);
     s.p.setFont(bold);
@@ -197,9 +201,7 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
     QString port = noSensor;
     QString connection = noSensor;
     if (r.sensorFound) {
-        firmware = QStringLiteral("V%1.%2")
-                       .arg(r.firmwareVersion / 100)
-                       .arg(r.firmwareVersion % 100, 2, 10, QLatin1Char('0'));
+        firmware = FirmwareVersionText(r.firmwareVersion);
         port = r.portName.isEmpty() ? QStringLiteral("not known") : r.portName;
         connection = (r.passthrough ? QStringLiteral("passthrough (through a data logger), %1 baud")
                                     : QStringLiteral("direct, %1 baud"))
@@ -230,15 +232,51 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
 
     QString setup = noSensor;
     QString description = noSensor;
+    QString verified = noSensor;
     if (r.sensorFound) {
-        setup = r.setupChanged ? QStringLiteral("no: changed in the window since the last read or write")
-                               : QStringLiteral("yes: as last read from or written to the sensor");
-        description = r.descriptionChanged ? QStringLiteral("no: changed in the window since the last upload")
-                                           : QStringLiteral("yes: not changed since the last read or upload");
+        if (!r.setupConfirmed)
+            setup = QStringLiteral("not known \u2014 not read or written since the sensor was found");
+        else if (r.setupChanged)
+            setup = QStringLiteral("no: changed in the window since the last read or write");
+        else
+            setup = QStringLiteral("yes: as last read from or written to the sensor");
+        if (!r.heldDescription)
+            description = QStringLiteral("not known \u2014 not read or sent since the sensor was found");
+        else if (!r.heldDescription->sameAs(r.channelType, r.dims))
+            description = QStringLiteral("no: changed in the window since the last read or upload");
+        else if (r.heldDescription->sent)
+            description = QStringLiteral("yes: as last sent to the sensor");
+        else
+            description = QStringLiteral("yes: as read from the sensor (its flow table not read back)");
+        verified = QStringLiteral("none since the sensor was found");
+        if (const auto &v = r.lastVerification) {
+            verified = IsoTimeWithOffset(v->at.toMSecsSinceEpoch(), false) + QStringLiteral(": ");
+            if (v->differing == 0)
+                verified += QStringLiteral("held what the window showed (%1 registers)").arg(v->compared);
+            else
+                verified += QStringLiteral("%1 of %2 registers differed").arg(v->differing).arg(v->compared);
+            if (v->windowHasTable && !v->tableListed)
+                verified += QStringLiteral("; no flow table in its dump");
+        }
     }
     f.append({QStringLiteral("Sensor holds the set-up"), setup});
     f.append({QStringLiteral("Sensor holds the description"), description});
+    f.append({QStringLiteral("Last verification"), verified});
     return f;
+}
+
+bool HeldDescription::sameAs(qint32 otherType, const ChannelDimensions &d) const
+{
+    for (int reg = 128; reg <= 131; ++reg)
+        if (DescriptionRegisterWord(reg, type, dims, 0) != DescriptionRegisterWord(reg, otherType, d, 0))
+            return false;
+    return true;
+}
+
+bool ReportTableWasSent(const SiteReport &r)
+{
+    return r.sensorFound && r.heldDescription && r.heldDescription->sent &&
+           r.heldDescription->sameAs(r.channelType, r.dims);
 }
 
 void DrawChannelPicture(QPainter &p, int W, int H, qint32 type, const ChannelDimensions &d)

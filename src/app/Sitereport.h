@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/Flow.h"
+#include "exchange/Verify.h"
 #include "measure/Historyexport.h"
 
 #include <QDateTime>
@@ -8,7 +9,22 @@
 #include <QPair>
 #include <QString>
 
+#include <optional>
+
 class QPainter;
+
+// A channel description the sensor is known to hold: taken from its registers by a
+// configuration read, or sent to it by an upload.
+struct HeldDescription
+{
+    qint32 type = ctMeasureDistance;
+    ChannelDimensions dims;
+    bool sent = false; // by an upload, table and all; else read (the table is not read back)
+
+    // The same to the sensor: the same words in the description registers 128..131,
+    // from which the flow table follows.
+    bool sameAs(qint32 otherType, const ChannelDimensions &d) const;
+};
 
 // What the commissioning report says about a site: everything the window knows at
 // the moment it is made, as plain data, so that its content is tested without a window.
@@ -29,8 +45,13 @@ struct SiteReport
     QString lostEchoValue;
     qint32 channelType = ctMeasureDistance;
     ChannelDimensions dims;
-    bool descriptionChanged = false;       // the changed mark of the channel description
-    bool setupChanged = false;             // the changed mark of the sensor set-up
+    // Since the sensor was found: the set-up read from it or written to it, and the
+    // description it was last known to hold. Without either, whether it holds what
+    // the window shows is not known.
+    bool setupConfirmed = false;
+    bool setupChanged = false; // the changed mark of the sensor set-up
+    std::optional<HeldDescription> heldDescription;
+    std::optional<VerificationRecord> lastVerification;
     QList<HistoryRecord> lastMeasurements; // at most reportMeasurements, oldest first
 };
 
@@ -39,6 +60,10 @@ inline constexpr int reportMeasurements = 10;
 // The report's facts, caption and text, in the order they are printed. What the
 // application does not know is said as such, never left blank.
 QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &report);
+
+// Whether the description shown is the one last sent to the sensor, so that the
+// table printed is the one the sensor holds rather than the one it would be sent.
+bool ReportTableWasSent(const SiteReport &report);
 
 // The channel picture of a type, with its dimension marks, on a W x H surface: the
 // drawing the channel page shows.

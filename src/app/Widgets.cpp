@@ -1,9 +1,16 @@
 #include "app/Widgets.h"
 
+#include "core/Dialogs.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QEnterEvent>
+#include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -146,4 +153,38 @@ void UpDown::click(Direction direction)
         return;
     pos = wanted;
     emit clicked(direction);
+}
+
+void execTableDialog(Dialogs *dialogs, QWidget *parent, const TableDialogContent &c)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(c.title);
+    dialog.setFont(windowFont());
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *about = new QLabel(c.summary, &dialog);
+    about->setObjectName(c.gridName + QStringLiteral("Summary"));
+    layout->addWidget(about);
+    auto *grid = new QTableWidget(int(c.rows.size()), int(c.headers.size()), &dialog);
+    grid->setObjectName(c.gridName);
+    grid->setAccessibleName(c.accessibleName);
+    grid->setHorizontalHeaderLabels(c.headers);
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int r = 0; r < c.rows.size(); ++r) {
+        for (int col = 0; col < c.rows[r].size() && col < c.headers.size(); ++col) {
+            auto *item = new QTableWidgetItem(c.rows[r][col]);
+            const Qt::Alignment align = col < c.alignments.size() ? c.alignments[col] : Qt::AlignRight;
+            item->setTextAlignment(align | Qt::AlignVCenter);
+            grid->setItem(r, col, item);
+        }
+    }
+    grid->resizeColumnsToContents();
+    grid->horizontalHeader()->setStretchLastSection(true);
+    grid->setMinimumSize(grid->horizontalHeader()->length() + 30, c.minimumHeight);
+    layout->addWidget(grid);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialogs->exec(&dialog);
 }

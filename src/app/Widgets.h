@@ -2,10 +2,13 @@
 
 #include <QColor>
 #include <QFont>
+#include <QList>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
 
+class Dialogs;
 class QPainter;
 class QToolButton;
 
@@ -124,3 +127,20 @@ private:
     int pos = 0;
     int step = 1;
 };
+
+// A read-only table under a line of text, with a Close button: the flow table, the
+// registers in which the sensor differs from the window.
+struct TableDialogContent
+{
+    QString title;
+    QString summary;
+    QString gridName;       // object name of the table, for tests
+    QString accessibleName; // what a screen reader calls the table
+    QStringList headers;
+    QList<QStringList> rows;
+    QList<Qt::Alignment> alignments; // by column; right-aligned where none is given
+    int minimumHeight = 0;
+};
+
+// Runs it modally through the dialog seam, so that a test is never held up by it.
+void execTableDialog(Dialogs *dialogs, QWidget *parent, const TableDialogContent &content);

@@ -6,6 +6,7 @@
 #include "channel/Flow.h"
 #include "channel/Flowgraph.h"
 #include "channel/Flowtable.h"
+#include "exchange/Setupcontrols.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -70,14 +71,14 @@ double TformMain::FlowForHead(qint32 head) const
 void TformMain::markChannelChanged(bool changed)
 {
     channelChanged = changed;
-    QPalette palette = btnSendChannelData->palette();
-    palette.setColor(QPalette::ButtonText, changed ? QColor(255, 0, 0) : QColor(0, 0, 0));
-    btnSendChannelData->setPalette(palette);
+    setCaptionColour(btnSendChannelData, changed ? QColor(255, 0, 0) : QColor(0, 0, 0));
 }
 
 void TformMain::cbChanTypeClick()
 {
-    // The controls of the type followed the selection already (currentIndexChanged).
+    // Also for a type selected with the list's signals held back (a description file):
+    // whoever selects a type, the page ends as if it had been picked by hand.
+    ShowChannelControls();
     pbChannel->update();
     pbFlowGraph->update();
     markChannelChanged(true);
@@ -306,6 +307,7 @@ void TformMain::ShowChannelControls()
         break;
     }
     }
+    updateSiteRecordActions(); // the flow-table items go with the types that have a table
     UpdateSensorHeightDisplay();
 }
 

@@ -44,16 +44,10 @@ quint16 TformMain::uploadValue(int step)
         return SensorHeightWord();
     case 24:
         return LostEchoWord();
-    case 128:
-        return quint16(channelType());
-    case 129:
-        return DimensionWord(channelType() == ctVNotchWeir ? notchAngle : notchWidth);
-    case 130:
-        return DimensionWord(crestHeight);
-    case 131:
-        return DimensionWord(channelWidth);
     default:
-        return quint16(flowExponent);
+        return DescriptionRegisterWord(UploadRegister(step), channelType(),
+                                       ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth},
+                                       flowExponent);
     }
 }
 
@@ -93,6 +87,7 @@ bool TformMain::takeUploadAcknowledgement()
     if (channelStep >= uploadSteps) {
         finishExchange(QStringLiteral(" Channel data successfully written"), true);
         markChannelChanged(false);
+        confirmDescription(true);
         return true;
     }
     attempt = 0;

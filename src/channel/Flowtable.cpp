@@ -66,6 +66,22 @@ quint16 DimensionWord(qint32 value)
     return quint16(value);
 }
 
+quint16 DescriptionRegisterWord(int reg, qint32 type, const ChannelDimensions &dims, qint32 flowExponent)
+{
+    switch (reg) {
+    case 128:
+        return quint16(type);
+    case 129:
+        return DimensionWord(type == ctVNotchWeir ? dims.notchAngle : dims.notchWidth);
+    case 130:
+        return DimensionWord(dims.crestHeight);
+    case 131:
+        return DimensionWord(dims.channelWidth);
+    default:
+        return quint16(flowExponent);
+    }
+}
+
 int UploadRegister(int step)
 {
     static const int settings[] = {1, 23, 24, 128, 129, 130, 131, 132};

@@ -37,6 +37,10 @@ QByteArray RegisterWriteCommand(int reg, quint16 value);
 // (70 m to 4.464 m), so it is held at the edge of that range instead.
 quint16 DimensionWord(qint32 value);
 
+// The word of one of the channel-description registers 128..132 (type, notch width
+// or the V-notch angle, crest height, channel width, flow-scale exponent).
+quint16 DescriptionRegisterWord(int reg, qint32 type, const ChannelDimensions &dims, qint32 flowExponent);
+
 // The upload walks steps 0..71: the table into registers 64..127, then Window High,
 // the sensor height, the lost-echo value and the channel description (registers 1,
 // 23, 24 and 128..132). The register a step writes:

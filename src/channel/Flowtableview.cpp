@@ -16,15 +16,16 @@ FlowTableListing ListFlowTable(const FlowTable &table)
 {
     FlowTableListing out;
     out.exponent = table.exponent;
-    out.resolution = CalibrationText(table.exponent);
     // One count is 10^-(e+1) m³/s: that many decimals show every count exactly. The
-    // whole table reads in the unit the history graph would choose for its top flow.
+    // whole table, the value of one count with it, reads in the unit the history
+    // graph would choose for its top flow.
     const double perCount = 0.1 / std::pow(10.0, table.exponent);
     const quint16 topCount = table.words[size_t(2 * flowTablePoints - 1)];
     const bool cubic = topCount == flowTableNoFlowCount || topCount * perCount >= 0.1;
     out.flowUnit = cubic ? cubicMetres : litres;
     const int decimals = std::clamp(cubic ? table.exponent + 1 : table.exponent - 2, 0, 9);
     const double unitsPerCount = cubic ? perCount : perCount * 1000.0;
+    out.resolution = QString::number(unitsPerCount, 'f', decimals) + QLatin1Char(' ') + out.flowUnit;
 
     for (int k = 0; k < flowTablePoints; ++k) {
         FlowTableRow row;
@@ -42,9 +43,10 @@ FlowTableListing ListFlowTable(const FlowTable &table)
 
 QByteArray FlowTableCsv(const FlowTableListing &listing)
 {
-    QByteArray out = CsvRecord({QStringLiteral("Point"), QStringLiteral("Head (m)"),
-                                QStringLiteral("Flow (%1)").arg(listing.flowUnit), QStringLiteral("Count"),
-                                QStringLiteral("Flow-scale exponent"), QStringLiteral("Resolution")});
+    QByteArray out =
+        CsvFirstRecord({QStringLiteral("Point"), QStringLiteral("Head (m)"),
+                        QStringLiteral("Flow (%1)").arg(listing.flowUnit), QStringLiteral("Count"),
+                        QStringLiteral("Flow-scale exponent"), QStringLiteral("Resolution")});
     for (const FlowTableRow &r : listing.rows)
         out += CsvRecord({QString::number(r.point), r.head, r.flow, QString::number(r.count),
                           QString::number(listing.exponent), listing.resolution});

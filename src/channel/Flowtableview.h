@@ -23,7 +23,7 @@ struct FlowTableListing
 {
     qint32 exponent = 4;
     QString flowUnit;   // "m³/s" or "l/s"
-    QString resolution; // the value of one count, as the calibration label shows it
+    QString resolution; // the value of one count, in flowUnit ("0.001 m³/s")
     QList<FlowTableRow> rows;
 };
 

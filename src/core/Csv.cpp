@@ -23,6 +23,11 @@ QByteArray CsvRecord(const QStringList &fields)
     return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
 }
 
+QByteArray CsvFirstRecord(const QStringList &fields)
+{
+    return QByteArrayLiteral("\xEF\xBB\xBF") + CsvRecord(fields);
+}
+
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);

@@ -77,8 +77,13 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
 {
     EnableSensorControls(false);
     textSerial->hide();
+    // What was known of the last sensor is not known of the one this search finds.
     sensorFound = false;
     configRead = false;
+    setupConfirmed = false;
+    confirmedDescription.reset();
+    lastVerification.reset();
+    verifyingSensor = false;
 
     // The search takes over whatever exchange runs. A request still going out would
     // keep the scheduler waiting for a sender that can no longer write, so its

@@ -72,9 +72,11 @@ FirmwareDecision DecideFirmware(qint32 checkValue, qint16 version, qint16 newest
                         QStringLiteral(") is out of date and the upgrade software has not been found.\n"
                                        "You cannot use this software until the EchoGauge has been updated."),
                     I::Error, FirmwareDecision::Refuse};
-        // Firmware whose digits were not numbers compares below every version, even
-        // below "no file at all"; without a file it is still refused, not waved through.
-        if (e >= newest || newest < 0)
+        // Firmware whose major digits were not a number has a check value below 0:
+        // it compares below every version, even below "no file at all", and only an
+        // update to a usable version helps it. Without one it is refused, whatever
+        // older file there is, never waved through as old but usable.
+        if (e >= newest || newest < 0 || (e < 0 && newest < minimumFirmware))
             return {4, outOfDate,
                     QStringLiteral("The EchoGauge firmware installed (") + v +
                         QStringLiteral(") is out of date and no suitable update file has been found.\n"

@@ -169,6 +169,8 @@ void TformMain::EnableSensorControls(bool enable)
         else if (auto *action = qobject_cast<QAction *>(control))
             action->setEnabled(enable);
     }
+    // Comparing needs a sensor to read; the other starters do without one.
+    menuVerifySensor->setEnabled(enable && sensorConnected());
     // The result fields appear once a sensor has been reached; they are never hidden again.
     if (enable) {
         textSensorHeight->setVisible(true);

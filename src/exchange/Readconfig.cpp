@@ -5,6 +5,7 @@
 #include "app/Mainform.h"
 #include "channel/Flow.h"
 #include "core/Timer.h"
+#include "exchange/Firmware.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -118,13 +119,12 @@ QString SerialLabelText(qint32 serial, qint16 firmwareVersion)
     QString text;
     if (serial > 0)
         text = QStringLiteral("S/N %1, ").arg(serial, 5, 10, QLatin1Char('0'));
-    return text + QStringLiteral("V%1.%2")
-                      .arg(firmwareVersion / 100)
-                      .arg(firmwareVersion % 100, 2, 10, QLatin1Char('0'));
+    return text + FirmwareVersionText(firmwareVersion);
 }
 
 void TformMain::StartReadConfig()
 {
+    verifyingSensor = false;
     textSensorHeight->hide();
     textSerial->hide();
     EnableSensorControls(false);
@@ -150,12 +150,15 @@ void TformMain::ReadConfigTick()
     }
 
     if (!nextAttempt()) {
-        textSerial->hide();
+        if (!verifyingSensor)
+            textSerial->hide();
+        verifyingSensor = false;
         finishExchange(QStringLiteral(" Sensor data not received!"), true);
         return;
     }
-    sendAttempt(QStringLiteral(" Requesting sensor data"), dumpRequest, sensorPassthrough,
-                sensorPassthrough ? readTimeoutPassthrough : readTimeoutDirect);
+    sendAttempt(
+        verifyingSensor ? QStringLiteral(" Verifying sensor") : QStringLiteral(" Requesting sensor data"),
+        dumpRequest, sensorPassthrough, sensorPassthrough ? readTimeoutPassthrough : readTimeoutDirect);
     readLastCount = 0;
 }
 
@@ -165,10 +168,15 @@ bool TformMain::takeRegisterDump(bool replyEnded)
     QByteArray reply(n, '\0');
     rxBuffer->Peek(reply.data(), 0, n);
     RegisterDump dump;
+    const DumpParse parsed = ParseRegisterDump(reply, &dump, nullptr, replyEnded);
+    // A verification compares whatever a whole dump holds and takes nothing over.
+    if (parsed == DumpParse::Complete && verifyingSensor) {
+        finishVerifySensor(reply);
+        return true;
+    }
     // A reply that is rejected or stops part-way changes nothing: the engineer's
     // description must never take numbers the application itself refused.
-    if (ParseRegisterDump(reply, &dump, nullptr, replyEnded) != DumpParse::Complete ||
-        !ValidRegisterDump(dump, firmwareVersion))
+    if (parsed != DumpParse::Complete || !ValidRegisterDump(dump, firmwareVersion))
         return false;
     applyRegisterDump(AdjustedRegisterDump(dump));
     return true;
@@ -199,12 +207,14 @@ void TformMain::applyRegisterDump(const RegisterDump &d)
 
     sensorSerial = d.serial;
     configRead = true;
+    setupConfirmed = true;
     textSerial->setText(SerialLabelText(d.serial, firmwareVersion));
     textSerial->adjustSize(); // a six-digit serial must not be cut off
     textSerial->setVisible(true);
 
     // What is shown is now what the sensor holds.
     setupChanged = false;
+    confirmDescription(false);
     ShowChannelControls();
     pbSensor->update();
     pbChannel->update();

@@ -155,6 +155,7 @@ bool TformMain::takeWriteAcknowledgement()
         return false;
     finishExchange(QStringLiteral(" Sensor data successfully written"), true);
     setupChanged = false;
+    setupConfirmed = true;
     setCaptionColour(btnSetHeight, winColor(0));
     return true;
 }

@@ -14,14 +14,17 @@
 
 void setCaptionColour(QPushButton *button, const QColor &colour)
 {
+    // Only the live groups: a disabled button keeps the style's greyed caption, so
+    // that it does not look as if a click would do something.
     QPalette pal = button->palette();
-    pal.setColor(QPalette::ButtonText, colour);
+    pal.setColor(QPalette::Active, QPalette::ButtonText, colour);
+    pal.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
     button->setPalette(pal);
 }
 
 QColor captionColour(const QPushButton *button)
 {
-    return button->palette().color(QPalette::ButtonText);
+    return button->palette().color(QPalette::Active, QPalette::ButtonText);
 }
 
 int TrackThumbRow(int barTop, int barHeight, int position, int maximum)

@@ -4,7 +4,8 @@
 
 class QPushButton;
 
-// A button's caption colour: red marks a set-up not yet written to the sensor.
+// A button's caption colour while it can be clicked: red marks what the sensor may
+// not hold yet. A disabled button's caption stays greyed whatever the mark.
 void setCaptionColour(QPushButton *button, const QColor &colour);
 QColor captionColour(const QPushButton *button);
 

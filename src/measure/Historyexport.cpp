@@ -25,6 +25,10 @@ HistoryRecord HistoryRecordOf(const TGraphEntry &e)
     HistoryRecord r;
     r.taken = IsoTimeWithOffset(e.takenMs);
     const bool weir = e.channelType != ctMeasureDistance && e.channelType != ctMeasureDepth;
+    // A column of metres could hold distances and depths alike: each row says which.
+    r.quantity = e.channelType == ctMeasureDistance ? QStringLiteral("distance")
+                 : e.channelType == ctMeasureDepth  ? QStringLiteral("depth")
+                                                    : QStringLiteral("flow");
     // An invalid reading is stored as -1 and the window shows no value for it.
     r.valid = e.value >= 0 ? QStringLiteral("yes") : QStringLiteral("no");
     if (e.value >= 0) {
@@ -49,19 +53,19 @@ HistoryRecord HistoryRecordOf(const TGraphEntry &e)
 
 QStringList HistoryHeader()
 {
-    return {QStringLiteral("Time"),  QStringLiteral("Value"),           QStringLiteral("Unit"),
-            QStringLiteral("Valid"), QStringLiteral("Valid samples"),   QStringLiteral("Samples"),
-            QStringLiteral("Gain"),  QStringLiteral("Flow (m\u00B3/s)")};
+    return {QStringLiteral("Time"),    QStringLiteral("Quantity"), QStringLiteral("Value"),
+            QStringLiteral("Unit"),    QStringLiteral("Valid"),    QStringLiteral("Valid samples"),
+            QStringLiteral("Samples"), QStringLiteral("Gain"),     QStringLiteral("Flow (m\u00B3/s)")};
 }
 
 QStringList HistoryFields(const HistoryRecord &r)
 {
-    return {r.taken, r.value, r.unit, r.valid, r.validSamples, r.samples, r.gain, r.flow};
+    return {r.taken, r.quantity, r.value, r.unit, r.valid, r.validSamples, r.samples, r.gain, r.flow};
 }
 
 QByteArray HistoryCsv(const THistory &history)
 {
-    QByteArray out = CsvRecord(HistoryHeader());
+    QByteArray out = CsvFirstRecord(HistoryHeader());
     for (qint64 i = 0; i < history.size(); ++i)
         out += CsvRecord(HistoryFields(HistoryRecordOf(history.at(i))));
     return out;

@@ -10,10 +10,11 @@
 // One history entry as the exports and the site report list it.
 struct HistoryRecord
 {
-    QString taken; // ISO 8601 local time with its offset from UTC, to the millisecond
-    QString value; // as the Last Measurement group showed it: metres, or the flow; empty when invalid
-    QString unit;  // "m", "m³/s" or "l/s"; empty when invalid
-    QString valid; // "yes" or "no"
+    QString taken;    // ISO 8601 local time with its offset from UTC, to the millisecond
+    QString quantity; // what the value is: "distance", "depth" or "flow"
+    QString value;    // as the Last Measurement group showed it: metres, or the flow; empty when invalid
+    QString unit;     // "m", "m³/s" or "l/s"; empty when invalid
+    QString valid;    // "yes" or "no"
     QString validSamples;
     QString samples;
     QString gain;

@@ -1,11 +1,13 @@
 #include "measure/Historyview.h"
 
+#include <QCoreApplication>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QToolTip>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <limits>
@@ -24,6 +26,11 @@ void HistoryArea::setContentWidth(qint64 width)
 {
     content = std::max<qint64>(width, 0);
     updateRange();
+}
+
+void HistoryArea::setStepWidth(int width)
+{
+    horizontalScrollBar()->setSingleStep(std::max(width, 1));
 }
 
 int HistoryArea::scrollX() const
@@ -87,4 +94,11 @@ void HistoryArea::resizeEvent(QResizeEvent *event)
 void HistoryArea::scrollContentsBy(int, int)
 {
     viewport()->update();
+}
+
+void HistoryArea::wheelEvent(QWheelEvent *event)
+{
+    // The area scrolls only sideways, so the ordinary wheel moves it along the
+    // history as well as a sideways one does.
+    QCoreApplication::sendEvent(horizontalScrollBar(), event);
 }

@@ -20,8 +20,10 @@ public:
     std::function<QString(const QPoint &at)> onHint;
     std::function<void()> onResize;
 
-    // The width of everything the area scrolls over, in pixels.
+    // The width of everything the area scrolls over, in pixels, and of one step of
+    // the scroll bar (its arrows, and a third of a wheel notch).
     void setContentWidth(qint64 width);
+    void setStepWidth(int width);
     qint64 contentWidth() const { return content; }
     int scrollX() const;
 
@@ -30,6 +32,7 @@ protected:
     bool viewportEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     void updateRange();

@@ -149,6 +149,10 @@ QString FlowBarHint(const TGraphEntry &entry)
 namespace {
 
 const QSize historyDesignSize(253, 325);
+// The graph area's distances to the group's right and bottom edges as designed
+// (63, 51, 135 x 268 in a group of 253 x 325).
+constexpr int areaRightMargin = 253 - (63 + 135);
+constexpr int areaBottomMargin = 325 - (51 + 268);
 // The sensor page as the form was laid out; the group keeps its margins to its edges.
 const QSize sensorPageDesignSize(534, 474);
 
@@ -204,8 +208,13 @@ protected:
                 w->move(w->x() + dw, w->y());
             for (QWidget *w : bottom)
                 w->move(w->x(), w->y() + dh);
+            // The area is measured from the group as it is now, never by adding up
+            // changes: a group first laid out at 0 x 0 would clamp the area and leave it
+            // too tall by the difference, its scroll bar below the group's edge. The
+            // layout that its resize runs then sets its left edge and width exactly.
             QWidget *area = form->scrollGraphArea;
-            area->resize(std::max(area->width() + dw, 1), std::max(area->height() + dh, 1));
+            area->resize(std::max(now.width() - areaRightMargin - area->x(), 1),
+                         std::max(now.height() - areaBottomMargin - area->y(), 1));
         }
         return false;
     }
@@ -254,6 +263,7 @@ void TformMain::buildHistoryGraph()
     tabSensor->installEventFilter(anchors);
     groupHistory->installEventFilter(anchors);
 
+    area->setStepWidth(historySlotWidth);
     area->onPaint = [this](QPainter &p, const QRect &exposed) { paintHistory(p, exposed); };
     area->onHint = [this](const QPoint &at) { return historyHintAt(at); };
     area->onResize = [this] { scrollGraphAreaResize(); };
@@ -302,8 +312,10 @@ void TformMain::AddHistoryEntry(qint32 value, float flow, float headFlow, qint8 
         const HistoryPlacement at = PlaceHistoryEntry(entry, index, area->scrollX(), historyScales());
         area->viewport()->update(at.headBar.united(at.flowBar).united(at.gainLabel).united(at.samplesLabel));
     }
+    // The newest entry comes wholly into view, also when the user had scrolled back
+    // to older ones.
     QScrollBar *bar = area->horizontalScrollBar();
-    bar->setValue(bar->value() + historySlotWidth);
+    bar->setValue(bar->maximum());
 }
 
 qint64 TformMain::historyContentWidth() const
