@@ -5,17 +5,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cerrno>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
-Q_DECLARE_METATYPE(PortRefusal)
 
 namespace {
 
@@ -67,26 +63,6 @@ class TestPortAccess : public QObject
     Q_OBJECT
 
 private slots:
-    void refusalForError_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<PortRefusal>("refusal");
-        QTest::newRow("permission denied") << EACCES << PortRefusal::NoPermission;
-        QTest::newRow("operation not permitted") << EPERM << PortRefusal::NoPermission;
-        QTest::newRow("exclusive mode") << EBUSY << PortRefusal::InUse;
-        QTest::newRow("locked") << EWOULDBLOCK << PortRefusal::InUse;
-        QTest::newRow("missing") << ENOENT << PortRefusal::None;
-        QTest::newRow("broken") << EIO << PortRefusal::None;
-        QTest::newRow("not a terminal") << ENOTTY << PortRefusal::None;
-        QTest::newRow("nothing told") << 0 << PortRefusal::None;
-    }
-    void refusalForError()
-    {
-        QFETCH(int, error);
-        QFETCH(PortRefusal, refusal);
-        QCOMPARE(RefusalForError(error), refusal);
-    }
-
     // Lines of /proc/locks against the node 00:17 inode 1234.
     void flockHolders_data()
     {
@@ -228,30 +204,6 @@ private slots:
         const RefusedPort gone = DescribeRefusedPort(permission("COM34", dir.filePath("ttyUSB1"), QString()));
         QVERIFY(gone.group.isEmpty());
         QCOMPARE(gone.port, QStringLiteral("COM34"));
-    }
-
-    // A lock taken by another process is found through the system's lock table.
-    void holderOfALockedDevice()
-    {
-        QTemporaryDir dir;
-        const QString device = dir.filePath("port");
-        QVERIFY(writeFile(device, QByteArray()));
-        QProcess holder;
-        holder.start("flock", {"--nonblock", device, "sleep", "30"});
-        QVERIFY2(holder.waitForStarted(5000), "util-linux's flock is needed");
-        const qint64 pid = holder.processId();
-        QString listed;
-        for (int i = 0; i < 100; ++i) {
-            const RefusedPort p = DescribeRefusedPort(inUse("COM35", device));
-            if (!p.holders.isEmpty()) {
-                listed = QStringLiteral("%1 %2").arg(p.holders.first().program).arg(p.holders.first().pid);
-                break;
-            }
-            QTest::qWait(50);
-        }
-        holder.kill();
-        holder.waitForFinished(3000);
-        QCOMPARE(listed, QStringLiteral("flock %1").arg(pid));
     }
 
     void message_data()
