@@ -6,8 +6,11 @@ set -euo pipefail
 # fonts-dejavu-core: without it a fresh machine has no proportional fallback, and every
 # family but Arial (Tahoma, sans-serif) is drawn in Liberation Mono.
 # poppler-utils: pdftotext and pdftoppm read the site report back in the tests.
+# desktop-file-utils, appstream, groff-base: the tests validate the desktop entry, the
+# metadata and the manual page; file: cpack finds the program's libraries with it.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl1-mesa-dev
-          fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick poppler-utils)
+          fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick poppler-utils
+          desktop-file-utils appstream groff-base file)
 # Packages named on the command line instead: a tool only one script needs
 # (scripts/format.sh asks for clang-format).
 if [ $# -gt 0 ]; then packages=("$@"); fi

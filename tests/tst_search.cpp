@@ -30,6 +30,26 @@ PortList portsOf(const QList<int> &numbers)
 }
 
 const QString searching = QStringLiteral(" Searching for EchoGauge - ");
+
+// Records, with each message, the search's state at the moment it was shown.
+class MomentDialogs : public RecordingDialogs
+{
+public:
+    explicit MomentDialogs(TformMain *form) : form(form) {}
+    void message(QWidget *parent, const QString &text, Icon icon, const QString &title) override
+    {
+        RecordingDialogs::message(parent, text, icon, title);
+        moments.append({form->portState, form->statusText(), form->timerPortService->isActive()});
+    }
+    struct Moment
+    {
+        qint8 state;
+        QString status;
+        bool timerOn;
+    };
+    TformMain *form;
+    QList<Moment> moments;
+};
 } // namespace
 
 class TestSearch : public QObject
@@ -413,6 +433,89 @@ private slots:
         QCOMPARE(rig.serial.opens.last().timeMs, restart + 16);
         rig.clock.advance(2000);
         QVERIFY(rig.serial.written(3).startsWith(".....PDAC"));
+    }
+
+    // Ports the user may not open or another program holds look like missing ports
+    // to the search; once it has found nothing, one message names them.
+    void refusedPortsAreNamedOnceTheSearchHasFailed_data()
+    {
+        QTest::addColumn<bool>("sensorOnCom5");
+        QTest::addColumn<bool>("refusals");
+        QTest::addColumn<QStringList>("named");
+        QTest::newRow("no sensor") << false << true
+                                   << QStringList{
+                                          "COM2 (/sim/COM2): no permission (the device belongs to the "
+                                          "group dialout)",
+                                          "COM3 (/sim/COM3): in use by another program",
+                                          "sudo usermod -aG dialout $USER"};
+        QTest::newRow("sensor found on another port") << true << true << QStringList{};
+        QTest::newRow("only ports that are broken or missing") << false << false << QStringList{};
+    }
+    void refusedPortsAreNamedOnceTheSearchHasFailed()
+    {
+        QFETCH(bool, sensorOnCom5);
+        QFETCH(bool, refusals);
+        QFETCH(QStringList, named);
+
+        ExchangeRig rig(QStringLiteral("search"));
+        MomentDialogs dialogs(rig.form.get());
+        rig.form->platform.dialogs = &dialogs;
+        if (refusals) {
+            rig.serial.addBrokenPort(2, EACCES);
+            rig.serial.addSilentPort(3);
+            QVERIFY(rig.serial.open(InProcessSerial::devicePath(3)) != INVALID_PORT_HANDLE); // held
+            rig.serial.opens.clear();
+        }
+        rig.serial.addBrokenPort(4);
+        if (sensorOnCom5)
+            rig.serial.addSensor(5);
+        else
+            rig.serial.addSilentPort(5);
+        rig.form->options = searchDirect9600;
+        rig.form->menuSearchClick();
+        rig.clock.advance(20000);
+
+        // The search's own texts and order are untouched.
+        QStringList expected;
+        if (refusals)
+            expected << searching + "COM2" << searching + "COM3";
+        expected << searching + "COM4" << searching + "COM5" << searching + "COM5 ...";
+        QCOMPARE(rig.statusSteps().mid(0, expected.size()), expected);
+        QCOMPARE(rig.openedPorts(), QList<int>{5});
+
+        if (named.isEmpty()) {
+            QVERIFY2(dialogs.messages.isEmpty(), qPrintable(dialogs.messages.value(0).text));
+            QCOMPARE(rig.form->sensorFound, sensorOnCom5);
+            return;
+        }
+        QCOMPARE(rig.statusSteps().constLast(), QStringLiteral(" EchoGauge not found!"));
+        QCOMPARE(dialogs.messages.size(), 1);
+        for (const QString &text : named)
+            QVERIFY2(dialogs.messages.first().text.contains(text), qPrintable(dialogs.messages.first().text));
+        QVERIFY(!dialogs.messages.first().text.contains(QLatin1String("COM4")));
+        QVERIFY(!dialogs.messages.first().text.contains(QLatin1String("COM5")));
+        QCOMPARE(dialogs.messages.first().icon, Dialogs::Icon::Warning);
+        // Shown once the search has ended, not while it runs.
+        QCOMPARE(dialogs.moments.first().state, qint8(psIdle));
+        QCOMPARE(dialogs.moments.first().status, QStringLiteral(" EchoGauge not found!"));
+        QVERIFY(!dialogs.moments.first().timerOn);
+    }
+
+    // What one search could not open is not told again after the next one.
+    void refusalsAreForgottenByTheNextSearch()
+    {
+        ExchangeRig rig(QStringLiteral("search"));
+        rig.serial.addBrokenPort(2, EACCES);
+        rig.form->options = searchDirect9600;
+        rig.form->menuSearchClick();
+        rig.clock.advance(100);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+
+        rig.serial.addSilentPort(2); // the user has been given the device
+        rig.form->menuSearchClick();
+        rig.clock.advance(5000);
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" EchoGauge not found!"));
+        QCOMPARE(rig.dialogs.messages.size(), 1);
     }
 
     void searchAbandonsAMeasurement()

@@ -1,5 +1,6 @@
 // The settings store and the Options dialog, each case in a settings scope of its own.
 #include "model/InProcessSerial.h"
+#include "model/UpdateImage.h"
 
 #include "app/Mainform.h"
 #include "app/Optionsform.h"
@@ -20,6 +21,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -352,6 +354,78 @@ private slots:
         QFETCH(QString, setting);
         QFETCH(QString, directory);
         QCOMPARE(DataDirectory(setting, QStringLiteral("/opt/eg/bin")), directory);
+    }
+
+    // Without a folder chosen, an installed copy finds the guide, the loader and the
+    // update files in the system's folder, and a copy that keeps them beside itself
+    // uses those.
+    void dataDirectoryOfAnInstalledCopy_data()
+    {
+        QTest::addColumn<QString>("besideProgram"); // what lies there: guide, loader, update
+        QTest::addColumn<QString>("inSystem");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("expected"); // program, system or chosen
+        QTest::newRow("installed, the guide in the system folder") << ""
+                                                                   << "guide"
+                                                                   << ""
+                                                                   << "system";
+        QTest::newRow("installed, the loader in the system folder") << ""
+                                                                    << "loader"
+                                                                    << ""
+                                                                    << "system";
+        QTest::newRow("installed, an update file in the system folder") << ""
+                                                                        << "update"
+                                                                        << ""
+                                                                        << "system";
+        QTest::newRow("an invalid update file counts for nothing") << ""
+                                                                   << "bad update"
+                                                                   << ""
+                                                                   << "program";
+        QTest::newRow("nothing anywhere") << ""
+                                          << ""
+                                          << ""
+                                          << "program";
+        QTest::newRow("data beside the program first") << "loader"
+                                                       << "guide"
+                                                       << ""
+                                                       << "program";
+        QTest::newRow("a chosen folder first") << ""
+                                               << "guide"
+                                               << "chosen"
+                                               << "chosen";
+    }
+    void dataDirectoryOfAnInstalledCopy()
+    {
+        QFETCH(QString, besideProgram);
+        QFETCH(QString, inSystem);
+        QFETCH(QString, setting);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        const QString program = root.filePath("bin");
+        const QString system = root.filePath("share/echogauge-setup");
+        const QString chosen = root.filePath("chosen");
+        auto place = [](const QString &dir, const QString &what) {
+            QDir().mkpath(dir + "/UPD_Files");
+            QString path = dir + "/flashldr.exe";
+            QByteArray bytes = "#!/bin/sh\n";
+            if (what == QLatin1String("guide"))
+                path = dir + "/DOC-115-0001 Rev B.pdf";
+            else if (what.endsWith(QLatin1String("update"))) {
+                path = dir + "/UPD_Files/fw113.upd";
+                UpdateImageSpec spec;
+                spec.balanceSum = what == QLatin1String("update");
+                bytes = makeUpdateImage(spec);
+            }
+            QFile f(path);
+            return what.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        };
+        QVERIFY(place(program, besideProgram));
+        QVERIFY(place(system, inSystem));
+        QVERIFY(QDir().mkpath(chosen));
+        const QString want = expected == QLatin1String("program")  ? program
+                             : expected == QLatin1String("system") ? system
+                                                                   : chosen;
+        QCOMPARE(DataDirectory(setting.isEmpty() ? QString() : chosen, program, system), want);
     }
 
     void dataDirectoryFromTheEnvironment()

@@ -37,11 +37,12 @@ void InProcessSerial::addSilentPort(int portNumber)
     p.device.reset();
 }
 
-void InProcessSerial::addBrokenPort(int portNumber)
+void InProcessSerial::addBrokenPort(int portNumber, int error)
 {
     Port &p = ports[portNumber];
     p.kind = Kind::Broken;
     p.device.reset();
+    p.openError = error;
 }
 
 void InProcessSerial::unplug(int portNumber)
@@ -145,16 +146,25 @@ QString InProcessSerial::portsDirectory()
 
 PortHandle InProcessSerial::open(const QByteArray &path)
 {
+    lastError = ENOENT;
     if (!path.toUpper().startsWith(pathPrefix.toUpper()))
         return INVALID_PORT_HANDLE;
     bool ok = false;
     const int number = path.mid(pathPrefix.size()).toInt(&ok);
     auto it = ports.find(number);
-    if (!ok || it == ports.end() || it->second.kind == Kind::Broken || it->second.unplugged)
+    if (!ok || it == ports.end() || it->second.unplugged)
         return INVALID_PORT_HANDLE;
-    // One program at a time on a port, as Windows grants serial ports.
-    if (isOpen(number))
+    if (it->second.kind == Kind::Broken) {
+        lastError = it->second.openError;
         return INVALID_PORT_HANDLE;
+    }
+    // One program at a time on a port, as Windows grants serial ports and the real
+    // driver holds them.
+    if (isOpen(number)) {
+        lastError = EBUSY;
+        return INVALID_PORT_HANDLE;
+    }
+    lastError = 0;
 
     // Whatever the device sent while nobody listened is lost.
     if (SimDevice *d = it->second.device.get())

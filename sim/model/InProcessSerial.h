@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <cerrno>
+
 #include <map>
 #include <memory>
 
@@ -34,9 +36,11 @@ public:
 
     SimSensor *addSensor(int portNumber, const SimOptions &options = SimOptions());
     void addSilentPort(int portNumber); // opens, never answers
-    void addBrokenPort(int portNumber); // listed, fails to open
-    void unplug(int portNumber);        // the device is gone: reads and writes fail
-    void replug(int portNumber);        // back again (handles opened before stay dead)
+    // Listed, fails to open with the system's error (EIO: broken; EACCES: the user
+    // may not open it; EBUSY: another program holds it).
+    void addBrokenPort(int portNumber, int error = EIO);
+    void unplug(int portNumber); // the device is gone: reads and writes fail
+    void replug(int portNumber); // back again (handles opened before stay dead)
     // A burst of line noise already in the driver's queue of every open handle of the
     // port, as when the window was busy while a faulty device kept sending.
     void inject(int portNumber, const QByteArray &noise);
@@ -71,6 +75,7 @@ public:
     QList<PortLink> portLinks() override;
     QString portsDirectory() override;
     PortHandle open(const QByteArray &path) override;
+    int lastOpenError() const override { return lastError; }
     bool getAttributes(PortHandle h, termios *t) override;
     bool setAttributes(PortHandle h, const termios &t) override;
     bool raiseModemLines(PortHandle h) override;
@@ -91,6 +96,7 @@ private:
         Kind kind;
         std::unique_ptr<SimDevice> device;
         bool unplugged = false;
+        int openError = 0; // of a broken port
     };
     struct Handle
     {
@@ -108,4 +114,5 @@ private:
     std::map<int, Port> ports;
     std::map<PortHandle, Handle> handles;
     PortHandle nextHandle = 1000;
+    int lastError = 0;
 };

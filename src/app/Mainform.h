@@ -8,6 +8,7 @@
 #include "measure/Soundwave.h"
 #include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
+#include "serial/Portaccess.h"
 #include "serial/Tringbuffer.h"
 
 #include <QByteArray>
@@ -165,6 +166,7 @@ public:
     void runPreparation(qint8 next, int intervalMs);
     void openNextSearchCandidate();
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
+    void explainRefusedPorts(); // after a search that found nothing
     void enterFirstState(qint8 state);
     void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
     // The reply each exchange waits for, taken and acted on when it is there whole;
@@ -191,6 +193,7 @@ public:
     qint32 timeLeft = 0; // the remaining time of the current attempt, ms
     QList<_TAutoDetectArrayEntry *> *searchList = nullptr;
     qint32 searchIndex = -1;
+    QList<RefusedPort> refusedPorts; // what the running search could not open, and why
     qint16 sensorPort = -1;
     QString sensorPortName;
     qint32 sensorBaud = 0;

@@ -24,13 +24,17 @@ struct Platform
     QString settingsApplication = QStringLiteral("EchoGauge Setup");
 
     // Where the quick-start guide, the loader and the update files lie: the
-    // application's own directory, or $ECHOGAUGE_DATA_DIR when that is set. Never
-    // the current directory, where a file could be planted.
+    // application's own directory or, for an installed copy, the system's data
+    // directory; $ECHOGAUGE_DATA_DIR when that is set. Never the current directory,
+    // nor any other folder a user could plant a file in unless they choose it.
     QString dataDir;
 
     static Platform system();
 };
 
-// The data directory from $ECHOGAUGE_DATA_DIR: the program's directory when it is
-// empty, a relative one made absolute against the program's directory.
-QString DataDirectory(const QString &setting, const QString &programDir);
+// The data directory from $ECHOGAUGE_DATA_DIR, a relative one made absolute against
+// the program's directory. When it is empty: the program's directory, or systemDir
+// when that holds the guide, the loader or an update file and the program's
+// directory holds none of them.
+QString DataDirectory(const QString &setting, const QString &programDir,
+                      const QString &systemDir = QString());

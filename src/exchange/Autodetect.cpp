@@ -102,6 +102,7 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
 
     qDeleteAll(*searchList);
     searchList->clear();
+    refusedPorts.clear();
     for (const _TAutoDetectArrayEntry &c : SearchCandidates(*portNames, options, last))
         searchList->append(new _TAutoDetectArrayEntry(c));
 
@@ -177,8 +178,14 @@ void TformMain::openNextSearchCandidate()
         setStatusText(text);
         // Ports are addressed by one byte; a number beyond that is not reachable and
         // must not be folded onto another port.
-        if (c->portNumber >= 0 && c->portNumber <= 255)
+        if (c->portNumber >= 0 && c->portNumber <= 255) {
             OpenPort(&commPort, quint8(c->portNumber), c->baud);
+            // Only the error number is kept now; the search must not wait on the
+            // system's tables while it runs.
+            const PortRefusal refusal = RefusalForError(commPort.openError);
+            if (!commPort.isOpen() && refusal != PortRefusal::None)
+                refusedPorts.append({c->portName, commPort.openDevice, refusal});
+        }
         if (!commPort.isOpen()) {
             removeLaterCandidates(c->portNumber, c->baud, true);
             ++searchIndex;
@@ -194,6 +201,24 @@ void TformMain::openNextSearchCandidate()
     }
     setStatusText(QStringLiteral(" EchoGauge not found!"));
     portState = psIdle;
+    explainRefusedPorts();
+}
+
+// A port the user may not open, or one another program holds, looks to the search
+// like a port that is not there. Once the search has ended without the sensor, the
+// user is told which ports those were and what to do.
+void TformMain::explainRefusedPorts()
+{
+#ifdef _WIN32
+    const QList<RefusedPort> described = refusedPorts;
+#else
+    QList<RefusedPort> described;
+    for (const RefusedPort &p : std::as_const(refusedPorts))
+        described.append(DescribeRefusedPort(p));
+#endif
+    const QString text = RefusedPortsMessage(described);
+    if (!text.isEmpty())
+        platform.dialogs->message(this, text, Dialogs::Icon::Warning);
 }
 
 void TformMain::removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 
@@ -68,6 +69,8 @@ bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)
 {
     ClosePort(port);
     port->portNumber = number;
+    port->openError = 0;
+    port->openDevice.clear();
     if (!port->driver)
         return false;
     // Numbers of the other device families depend on which devices there are, so
@@ -86,7 +89,11 @@ bool OpenPortByName(COMMPORT *port, const QString &name, qint32 baud)
     ClosePort(port);
     if (!port->driver)
         return false;
+    // A port link names the device it points at; the user knows it by that name.
+    const QString device = QFileInfo(name).canonicalFilePath();
+    port->openDevice = device.isEmpty() ? name : device;
     port->handle = port->driver->open(QFile::encodeName(name));
+    port->openError = port->isOpen() ? 0 : port->driver->lastOpenError();
     if (!port->isOpen())
         return false;
     ++port->generation;

@@ -48,6 +48,10 @@ public:
     // Counts every handle taken up or let go, so that a sender can tell its own
     // port from a later one that happens to get the same handle value.
     quint32 generation = 0;
+    // Why the last open failed, for telling the user: the system's error number (0
+    // when the port opened or nothing told) and the device tried, links resolved.
+    int openError = 0;
+    QString openDevice;
 };
 
 bool OpenPort(COMMPORT *port, quint8 number, qint32 baud);

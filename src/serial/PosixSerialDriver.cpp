@@ -6,11 +6,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,25 +66,34 @@ public:
 
     PortHandle open(const QByteArray &path) override
     {
+        lastError = 0;
         // Only a terminal is a port. A regular file or /dev/null behind a port link
         // would swallow the probes as data, and a pipe could block; they fail like a
         // missing port. Nothing but a character device is opened at all, and the
         // descriptor is checked again in case the node changed in between.
         struct stat node;
-        if (::stat(path.constData(), &node) != 0 || !S_ISCHR(node.st_mode))
-            return INVALID_PORT_HANDLE;
+        if (::stat(path.constData(), &node) != 0)
+            return failed(errno);
+        if (!S_ISCHR(node.st_mode))
+            return failed(ENOTTY);
         int fd;
         do
             fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         while (fd < 0 && errno == EINTR);
         if (fd < 0)
-            return INVALID_PORT_HANDLE;
+            return failed(errno);
         if (!::isatty(fd)) {
             ::close(fd);
-            return INVALID_PORT_HANDLE;
+            return failed(ENOTTY);
+        }
+        if (!holdExclusively(fd)) {
+            ::close(fd);
+            return failed(EBUSY);
         }
         return PortHandle(fd);
     }
+
+    int lastOpenError() const override { return lastError; }
 
     bool getAttributes(PortHandle h, termios *t) override { return ::tcgetattr(int(h), t) == 0; }
 
@@ -100,8 +111,11 @@ public:
     int bytesQueued(PortHandle h) override
     {
         int n = 0;
-        if (::ioctl(int(h), FIONREAD, &n) != 0)
+        if (::ioctl(int(h), FIONREAD, &n) != 0) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV)
+                release(int(h)); // the device has gone
             return -1;
+        }
         return n;
     }
 
@@ -129,18 +143,69 @@ public:
         return int(n);
     }
 
-    void close(PortHandle h) override { ::close(int(h)); }
+    void close(PortHandle h) override
+    {
+        release(int(h));
+        ::close(int(h));
+    }
 
 private:
-    static bool ready(PortHandle h, short events)
+    bool ready(PortHandle h, short events)
     {
         pollfd p{int(h), events, 0};
         int r;
         do
             r = ::poll(&p, 1, 0);
         while (r < 0 && errno == EINTR);
+        // A terminal whose device has gone (an adapter pulled out, a pseudo-terminal
+        // whose other end closed) is hung up.
+        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            release(int(h));
         return r > 0 && (p.revents & events);
     }
+
+    PortHandle failed(int error)
+    {
+        lastError = error;
+        return INVALID_PORT_HANDLE;
+    }
+
+    // Takes the port for us alone, as other serial tools do: the advisory lock that
+    // they test, and the terminal's exclusive mode, which refuses every other open
+    // but root's. False when another program holds the port by either.
+    bool holdExclusively(int fd)
+    {
+        // Root passes another program's exclusive mode, so it asks first.
+        int exclusive = 0;
+        if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+            return false;
+        int r;
+        do
+            r = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (r != 0 && errno == EINTR);
+        // Only another holder refuses the port; a device that takes no locks is used
+        // without one.
+        if (r != 0 && errno == EWOULDBLOCK)
+            return false;
+        ::ioctl(fd, TIOCEXCL);
+        held.insert(fd);
+        return true;
+    }
+
+    // Lets go of both holds on a port we took. The exclusive mode belongs to the
+    // terminal, not to the descriptor, so it would outlive our close while anyone else
+    // has the terminal open. A handle adopted from a calling program was never held
+    // by us and is left as its owner set it.
+    void release(int fd)
+    {
+        if (!held.remove(fd))
+            return;
+        ::ioctl(fd, TIOCNXCL);
+        ::flock(fd, LOCK_UN);
+    }
+
+    int lastError = 0;
+    QSet<int> held; // the descriptors we opened and hold exclusively
 };
 
 } // namespace

@@ -40,7 +40,12 @@ public:
     // ~/.config/Brookmere/ports); it need not exist.
     virtual QString portsDirectory() = 0;
 
+    // The port is held for us alone while open: another program cannot open it beside
+    // us, and one that holds it already keeps it (the open fails as busy).
     virtual PortHandle open(const QByteArray &path) = 0; // INVALID_PORT_HANDLE on failure
+    // Why the last open() failed: the system's error number (EACCES when the user may
+    // not use the device, EBUSY when another program holds it), 0 when nothing told.
+    virtual int lastOpenError() const { return 0; }
     virtual bool getAttributes(PortHandle h, termios *t) = 0;
     virtual bool setAttributes(PortHandle h, const termios &t) = 0;
     virtual bool raiseModemLines(PortHandle h) = 0; // DTR and RTS; a pseudo-terminal refuses
