@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project builds and tests with, when any is missing:
 # as root, or through sudo for a user with sudo rights; anyone else is told what to ask for.
+# Packages named as arguments are installed instead of the project's own list.
 set -euo pipefail
 # fonts-dejavu-core: without it a fresh machine has no proportional fallback, and every
 # family but Arial (Tahoma, sans-serif) is drawn in Liberation Mono.
 # poppler-utils: pdftotext and pdftoppm read the site report back in the tests.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl1-mesa-dev
           fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick poppler-utils)
+[ $# -gt 0 ] && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
