@@ -106,6 +106,11 @@ wineserver -w
 # COM7 is a pseudo-terminal published as a link in the ports folder: eg-ptypeer's
 # for the serial tests, echogauge-sim's for the others.
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$work/ports/COM7" /f >/dev/null 2>&1
+# Wine has no Arial, Tahoma or Courier New; the fonts Linux uses for them stand in,
+# so that the window is laid out as on Linux and on Windows.
+for font in "Arial=Liberation Sans" "Courier New=Liberation Mono" "Tahoma=DejaVu Sans"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" /d "${font#*=}" /f >/dev/null 2>&1
+done
 stop_server
 
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &

@@ -124,7 +124,8 @@ private slots:
         stubs.add(QStringLiteral("apt-get"), "exit 0\n");
         QProcess run;
         run.setProcessEnvironment(stubs.environment());
-        run.start(QStringLiteral("bash"), {script("install-deps.sh"), QStringLiteral("wine"), QStringLiteral("nsis")});
+        run.start(QStringLiteral("bash"),
+                  {script("install-deps.sh"), QStringLiteral("wine"), QStringLiteral("nsis")});
         QVERIFY(run.waitForFinished(30000));
         QCOMPARE(run.exitCode(), 0);
         const QString apt = stubs.calls(QStringLiteral("apt-get"));
@@ -160,9 +161,9 @@ private slots:
         QVERIFY(dll.open(QIODevice::WriteOnly));
         dll.close();
         const QString tarball = stubs.dir.filePath(QStringLiteral("qt.tar.xz"));
-        QCOMPARE(QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-C"), stubs.dir.path(),
-                                                             QStringLiteral("-cJf"), tarball,
-                                                             QStringLiteral("qt6-test")}),
+        QCOMPARE(QProcess::execute(QStringLiteral("tar"),
+                                   {QStringLiteral("-C"), stubs.dir.path(), QStringLiteral("-cJf"), tarball,
+                                    QStringLiteral("qt6-test")}),
                  0);
         QProcessEnvironment env = stubs.environment();
         env.insert(QStringLiteral("BUILD_DIR"), build);

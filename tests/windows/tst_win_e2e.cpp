@@ -5,6 +5,7 @@
 // starts the simulator names it: EG_TEST_SIM_PORT (the COM number),
 // EG_TEST_SIM_LOGGER (0, or the logger's speed) and EG_TEST_SIM_REGISTERS (the
 // simulator's registers file); without them the test skips itself.
+#include "SimRegisters.h"
 #include "app/Mainform.h"
 #include "core/Dialogs.h"
 #include "core/Timer.h"
@@ -21,25 +22,6 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTest>
-
-namespace {
-
-// The "R<n>=<value>" lines of the simulator's registers file.
-QMap<int, int> simRegisters(const QString &path)
-{
-    QMap<int, int> held;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return held;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        const int eq = int(line.indexOf('='));
-        if (line.startsWith('R') && eq > 1)
-            held[line.mid(1, eq - 1).toInt()] = line.mid(eq + 1).trimmed().toInt();
-    }
-    return held;
-}
-
-} // namespace
 
 class TestWinE2e : public QObject
 {
@@ -97,7 +79,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form.portState == psIdle, 5000);
         ClosePort(&form.commPort);
 
-        const QMap<int, int> held = simRegisters(registers);
+        const QMap<int, int> held = readSimRegisters(registers);
         qInfo("status texts: %s", qPrintable(statuses.join(QLatin1String(" | "))));
         qInfo("simulator registers: R1=%d R19=%d R23=%d R24=%d R128=%d", held.value(1), held.value(19),
               held.value(23), held.value(24), held.value(128));
