@@ -13,7 +13,7 @@ build_dir=${BUILD_DIR:-build-win}
 
 # The Linux packages give CMake and Qt's host tools and their CMake files.
 bash scripts/install-deps.sh
-bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64 qt6-base-dev-tools nsis
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64 qt6-base-dev-tools nsis xz-utils
 mkdir -p "$build_dir"
 
 default_tarball=../shared/windows/qt6-mingw-6.4.2.tar.xz
