@@ -3,6 +3,7 @@
 // What the end-to-end tests share: echogauge-sim running for one test, the registers
 // and the wire log it writes, and a record of the main window's status texts.
 
+#include "SimRegisters.h"
 #include "TestPlatform.h"
 #include "app/Mainform.h"
 
@@ -114,21 +115,6 @@ inline std::unique_ptr<TformMain> realTimeWindow(Dialogs *dialogs, const QString
 inline QString simLoaderProgram()
 {
     return QFileInfo(QStringLiteral(EG_SIM_PROGRAM)).dir().filePath(QStringLiteral("flashldr.exe"));
-}
-
-// The "R<n>=<value>" lines of the simulator's registers file.
-inline QMap<int, int> readSimRegisters(const QString &path)
-{
-    QMap<int, int> held;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return held;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        const int eq = int(line.indexOf('='));
-        if (line.startsWith('R') && eq > 1)
-            held[line.mid(1, eq - 1).toInt()] = line.mid(eq + 1).toInt();
-    }
-    return held;
 }
 
 // The simulator's wire log ("--wire-log"): runs of bytes, each marked ">" from the

@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 // The weir equations fill the sensor's flow table: a wrong digit here is a wrong
 // flow reported in the field.
@@ -208,8 +210,10 @@ private slots:
 
     void readOnlyFileIsNotReplaced()
     {
+#ifndef _WIN32
         if (::geteuid() == 0)
             QSKIP("the superuser may write to any file");
+#endif
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("c.cdf"));
         QFile f(path);

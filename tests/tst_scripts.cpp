@@ -153,6 +153,86 @@ private slots:
         QCOMPARE(stubs.calls(QStringLiteral("clang-format")), QStringLiteral("-i src/a.cpp\n"));
     }
 
+    // Packages named on the command line are installed instead of the project's
+    // own: the Windows scripts ask for theirs, and the Linux ones never ask for Wine.
+    void installingNamedPackages()
+    {
+        Stubs stubs;
+        stubs.add(QStringLiteral("dpkg-query"), "exit 1\n");
+        stubs.add(QStringLiteral("id"), "echo 0\n");
+        stubs.add(QStringLiteral("apt-get"), "exit 0\n");
+        QProcess run;
+        run.setProcessEnvironment(stubs.environment());
+        run.start(QStringLiteral("bash"),
+                  {script("install-deps.sh"), QStringLiteral("wine"), QStringLiteral("nsis")});
+        QVERIFY(run.waitForFinished(30000));
+        QCOMPARE(run.exitCode(), 0);
+        const QString apt = stubs.calls(QStringLiteral("apt-get"));
+        QVERIFY2(apt.contains(QLatin1String("--no-install-recommends wine nsis\n")), qPrintable(apt));
+        QVERIFY2(!apt.contains(QLatin1String("qt6-base-dev")), qPrintable(apt));
+    }
+
+    // The Windows build takes the Qt it is given, or unpacks the one from a tarball,
+    // and says what is wrong before anything is configured.
+    void windowsBuildFindsItsQt_data()
+    {
+        QTest::addColumn<QString>("given"); // "prefix", "no prefix", "tarball" or "no tarball"
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a folder without Qt") << "no prefix" << 1 << "holds no Qt for Windows";
+        QTest::newRow("a missing tarball") << "no tarball" << 1 << "is missing; set QT_MINGW_PREFIX";
+        QTest::newRow("a tarball, unpacked") << "tarball" << 0 << "";
+        QTest::newRow("an unpacked Qt") << "prefix" << 0 << "";
+    }
+    void windowsBuildFindsItsQt()
+    {
+        QFETCH(QString, given);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        Stubs stubs;
+        stubs.add(QStringLiteral("dpkg-query"), "echo -n 'install ok installed'\n");
+        // The configure step is the one checked; the build stops right after it.
+        stubs.add(QStringLiteral("cmake"), "[ \"$1\" = --build ] && exit 7\nexit 0\n");
+        const QString build = stubs.dir.filePath(QStringLiteral("build win"));
+        const QString qt = stubs.dir.filePath(QStringLiteral("qt6-test"));
+        QVERIFY(QDir().mkpath(qt + QStringLiteral("/bin")));
+        QFile dll(qt + QStringLiteral("/bin/Qt6Core.dll"));
+        QVERIFY(dll.open(QIODevice::WriteOnly));
+        dll.close();
+        const QString tarball = stubs.dir.filePath(QStringLiteral("qt.tar.xz"));
+        QCOMPARE(QProcess::execute(QStringLiteral("tar"),
+                                   {QStringLiteral("-C"), stubs.dir.path(), QStringLiteral("-cJf"), tarball,
+                                    QStringLiteral("qt6-test")}),
+                 0);
+        QProcessEnvironment env = stubs.environment();
+        env.insert(QStringLiteral("BUILD_DIR"), build);
+        if (given == QLatin1String("prefix"))
+            env.insert(QStringLiteral("QT_MINGW_PREFIX"), qt);
+        else if (given == QLatin1String("no prefix"))
+            env.insert(QStringLiteral("QT_MINGW_PREFIX"), stubs.dir.path());
+        else
+            env.insert(QStringLiteral("QT_MINGW_TARBALL"),
+                       given == QLatin1String("tarball") ? tarball : stubs.dir.filePath("none.tar.xz"));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral("bash"), {script("build-windows.sh")});
+        QVERIFY(run.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        const QString cmake = stubs.calls(QStringLiteral("cmake"));
+        if (exitCode != 0) {
+            QCOMPARE(run.exitCode(), exitCode);
+            QVERIFY2(err.contains(message), qPrintable(err));
+            QVERIFY(cmake.isEmpty());
+            return;
+        }
+        QCOMPARE(run.exitCode(), 7); // the stand-in build's failure ends the script
+        const QString used = given == QLatin1String("prefix") ? qt : build + QStringLiteral("/qt6-test");
+        QVERIFY2(cmake.contains(QStringLiteral("-DQT_MINGW_PREFIX=%1 ").arg(used)), qPrintable(cmake));
+        QVERIFY(cmake.contains(QLatin1String("cmake/mingw-w64-toolchain.cmake")));
+        QCOMPARE(QFile::exists(build + QStringLiteral("/qt6-test/bin/Qt6Core.dll")),
+                 given == QLatin1String("tarball"));
+    }
+
     // Without a display the window cannot open: the script says what to do instead
     // and builds nothing first.
     void runAppWithoutADisplay()

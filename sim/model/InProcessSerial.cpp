@@ -6,7 +6,13 @@
 
 namespace {
 
+// What a port number opens: the name the port record asks for on Windows, a path
+// of the links' own directory elsewhere.
+#ifdef _WIN32
+const QByteArray pathPrefix("\\\\.\\COM");
+#else
 const QByteArray pathPrefix("/sim/COM");
+#endif
 
 } // namespace
 
@@ -111,7 +117,7 @@ LineSettings InProcessSerial::settings(int portNumber) const
 {
     for (const auto &[id, h] : handles)
         if (h.port == portNumber)
-            return LineSettings::fromTermios(h.settings);
+            return LineSettings::fromAttributes(h.settings);
     return LineSettings{};
 }
 
@@ -123,6 +129,17 @@ bool InProcessSerial::isOpen(int portNumber) const
     return false;
 }
 
+#ifdef _WIN32
+bool InProcessSerial::deviceMap(QList<DeviceMapValue> *values)
+{
+    values->clear();
+    for (const auto &[number, p] : ports)
+        if (!p.unplugged)
+            values->append(
+                {QStringLiteral("\\Device\\Serial%1").arg(number - 1), QStringLiteral("COM%1").arg(number)});
+    return true;
+}
+#else
 QStringList InProcessSerial::serialDevices()
 {
     return {};
@@ -143,6 +160,7 @@ QString InProcessSerial::portsDirectory()
     // target open the same port.
     return QStringLiteral("/sim");
 }
+#endif
 
 PortHandle InProcessSerial::open(const QByteArray &path)
 {
@@ -174,7 +192,7 @@ PortHandle InProcessSerial::open(const QByteArray &path)
     h.port = number;
     // A fresh port keeps the speed and format a terminal comes up with; nothing
     // answers until the application sets the sensor's own.
-    h.settings = makeTermios({38400, 8, false, 1});
+    h.settings = makeAttributes({38400, 8, false, 1});
     const PortHandle id = nextHandle++;
     handles.emplace(id, std::move(h));
     opens.append({number, clock->nowMs()});
@@ -200,11 +218,11 @@ void InProcessSerial::collect(Handle &h)
     const QByteArray arrived = d->takeOutput(nowUs());
     // Characters sent at another speed or format reach the port only as noise
     // that the receiver discards.
-    if (LineSettings::fromTermios(h.settings) == d->lineSettings())
+    if (LineSettings::fromAttributes(h.settings) == d->lineSettings())
         h.received.append(arrived);
 }
 
-bool InProcessSerial::getAttributes(PortHandle id, termios *t)
+bool InProcessSerial::getAttributes(PortHandle id, LineAttributes *t)
 {
     Handle *h = handle(id);
     if (!h || h->dead || !t)
@@ -213,7 +231,7 @@ bool InProcessSerial::getAttributes(PortHandle id, termios *t)
     return true;
 }
 
-bool InProcessSerial::setAttributes(PortHandle id, const termios &t)
+bool InProcessSerial::setAttributes(PortHandle id, const LineAttributes &t)
 {
     Handle *h = handle(id);
     if (!h || h->dead)
@@ -257,7 +275,7 @@ int InProcessSerial::write(PortHandle id, const char *data, int count)
         return -1;
     collect(*h);
     SimDevice *d = device(h->port);
-    const bool understood = d && LineSettings::fromTermios(h->settings) == d->lineSettings();
+    const bool understood = d && LineSettings::fromAttributes(h->settings) == d->lineSettings();
     for (int i = 0; i < count; ++i) {
         writes.append({h->port, clock->nowMs(), data[i]});
         if (understood)

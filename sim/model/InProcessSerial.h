@@ -47,7 +47,7 @@ public:
 
     SimDevice *device(int portNumber) const; // null for silent and broken ports
     SimSensor *sensor(int portNumber) const;
-    static QByteArray devicePath(int portNumber); // "/sim/COM<n>"
+    static QByteArray devicePath(int portNumber); // "/sim/COM<n>", on Windows "\\.\COM<n>"
 
     struct OpenEvent
     {
@@ -71,13 +71,17 @@ public:
     bool isOpen(int portNumber) const;
 
     // SerialDriver
+#ifdef _WIN32
+    bool deviceMap(QList<DeviceMapValue> *values) override;
+#else
     QStringList serialDevices() override;
     QList<PortLink> portLinks() override;
     QString portsDirectory() override;
+#endif
     PortHandle open(const QByteArray &path) override;
     int lastOpenError() const override { return lastError; }
-    bool getAttributes(PortHandle h, termios *t) override;
-    bool setAttributes(PortHandle h, const termios &t) override;
+    bool getAttributes(PortHandle h, LineAttributes *t) override;
+    bool setAttributes(PortHandle h, const LineAttributes &t) override;
     bool raiseModemLines(PortHandle h) override;
     int bytesQueued(PortHandle h) override;
     int read(PortHandle h, char *buffer, int count) override;
@@ -101,7 +105,7 @@ private:
     struct Handle
     {
         int port;
-        termios settings;
+        LineAttributes settings;
         QByteArray received; // arrived, not yet read
         bool dead = false;   // its device was unplugged
     };

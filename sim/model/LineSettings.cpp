@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#ifndef _WIN32
 namespace {
 
 struct SpeedName
@@ -17,7 +18,7 @@ const SpeedName speeds[] = {
 
 } // namespace
 
-LineSettings LineSettings::fromTermios(const termios &t)
+LineSettings LineSettings::fromAttributes(const termios &t)
 {
     LineSettings s;
     const speed_t code = cfgetospeed(&t);
@@ -43,12 +44,7 @@ LineSettings LineSettings::fromTermios(const termios &t)
     return s;
 }
 
-QString LineSettings::toString() const
-{
-    return QStringLiteral("%1 %2%3%4").arg(baud).arg(dataBits).arg(parity ? 'P' : 'N').arg(stopBits);
-}
-
-termios makeTermios(const LineSettings &s)
+termios makeAttributes(const LineSettings &s)
 {
     termios t;
     std::memset(&t, 0, sizeof t);
@@ -80,4 +76,41 @@ termios makeTermios(const LineSettings &s)
     if (s.stopBits == 2)
         t.c_cflag |= CSTOPB;
     return t;
+}
+#else
+namespace {
+
+const qint32 speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+
+} // namespace
+
+LineSettings LineSettings::fromAttributes(const DCB &d)
+{
+    LineSettings s;
+    for (const qint32 baud : speeds)
+        if (DWORD(baud) == d.BaudRate)
+            s.baud = baud;
+    s.dataBits = d.ByteSize;
+    s.parity = d.Parity != NOPARITY;
+    s.stopBits = d.StopBits == TWOSTOPBITS ? 2 : 1; // one and a half counts as one
+    return s;
+}
+
+DCB makeAttributes(const LineSettings &s)
+{
+    DCB d;
+    std::memset(&d, 0, sizeof d);
+    d.DCBlength = sizeof d;
+    d.fBinary = 1;
+    d.BaudRate = DWORD(s.baud);
+    d.ByteSize = BYTE(s.dataBits);
+    d.Parity = s.parity ? EVENPARITY : NOPARITY;
+    d.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    return d;
+}
+#endif
+
+QString LineSettings::toString() const
+{
+    return QStringLiteral("%1 %2%3%4").arg(baud).arg(dataBits).arg(parity ? 'P' : 'N').arg(stopBits);
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "serial/SerialDriver.h"
+
 #include <QString>
 #include <QtGlobal>
-
-#include <termios.h>
 
 // The framing of a serial line as a device sees it: a device only makes sense of
 // characters sent at its own speed and character format.
@@ -14,16 +14,29 @@ struct LineSettings
     bool parity = false;
     int stopBits = 1;
 
-    static LineSettings fromTermios(const termios &t);
+    // The line a port's settings give, in the operating system's own form.
+    static LineSettings fromAttributes(const LineAttributes &a);
+#ifndef _WIN32
+    static LineSettings fromTermios(const termios &t)
+    {
+        return fromAttributes(t);
+    }
+#endif
     // 8 data bits, no parity, two stop bits: the only format the sensor and the
     // logger speak.
-    static LineSettings eightNoneTwo(qint32 baud) { return {baud, 8, false, 2}; }
+    static LineSettings eightNoneTwo(qint32 baud)
+    {
+        return {baud, 8, false, 2};
+    }
 
     bool operator==(const LineSettings &o) const
     {
         return baud == o.baud && dataBits == o.dataBits && parity == o.parity && stopBits == o.stopBits;
     }
-    bool operator!=(const LineSettings &o) const { return !(*this == o); }
+    bool operator!=(const LineSettings &o) const
+    {
+        return !(*this == o);
+    }
 
     QString toString() const; // "9600 8N2"
 };
@@ -35,5 +48,11 @@ constexpr qint64 characterMicros(qint32 baud, qint64 characters = 1)
     return (characters * 11 * 1000000 + baud - 1) / baud;
 }
 
-// A termios with the given speed and character format, otherwise raw.
-termios makeTermios(const LineSettings &s);
+// Port settings with the given speed and character format, otherwise raw.
+LineAttributes makeAttributes(const LineSettings &s);
+#ifndef _WIN32
+inline termios makeTermios(const LineSettings &s)
+{
+    return makeAttributes(s);
+}
+#endif

@@ -36,12 +36,7 @@ const char *const applicationTitle = "EchoGauge Setup Application";
 const char *const applicationVersion = "V1.12";
 
 TformMain::TformMain(const Platform &platform, QWidget *parent)
-    : QMainWindow(parent), platform(platform),
-#ifdef _WIN32
-      commPort()
-#else
-      commPort(platform.serial)
-#endif
+    : QMainWindow(parent), platform(platform), commPort(platform.serial)
 {
     timerRxLed = new Timer(platform.clock, 50, this);
     timerTxLed = new Timer(platform.clock, 50, this);

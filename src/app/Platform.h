@@ -13,9 +13,7 @@
 struct Platform
 {
     Clock *clock = Clock::system();
-#ifndef _WIN32
     SerialDriver *serial = SerialDriver::system();
-#endif
     Dialogs *dialogs = Dialogs::system();
     Processes *processes = Processes::system(); // the firmware loader
 

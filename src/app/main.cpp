@@ -6,11 +6,15 @@
 #include <QSocketNotifier>
 
 #include <climits>
-#include <csignal>
 #include <exception>
 
+#ifdef _WIN32
+#include "app/Windowsquit.h"
+#else
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -27,6 +31,7 @@ public:
     }
 };
 
+#ifndef _WIN32
 // A signal handler may only write to a descriptor; the window is closed from the
 // event loop when the byte arrives.
 int signalPipe[2] = {-1, -1};
@@ -54,6 +59,7 @@ void installTerminationHandlers(QObject *owner, TformMain *window)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+#endif
 
 } // namespace
 
@@ -73,7 +79,11 @@ int main(int argc, char *argv[])
     try {
         TformMain window;
         formMain = &window;
+#ifdef _WIN32
+        installWindowsQuitHandlers(&app, &window);
+#else
         installTerminationHandlers(&app, &window);
+#endif
         window.show();
         return app.exec();
     } catch (const std::exception &e) {

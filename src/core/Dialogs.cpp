@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -11,6 +12,12 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -73,7 +80,20 @@ public:
             return false;
         }
 #endif
+#ifdef _WIN32
+        // The shell's "open" verb starts the user's PDF viewer, and its result tells
+        // a type that nothing is associated with apart from other failures.
+        const std::wstring file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
+        const INT_PTR result = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        if (result > 32)
+            return true;
+        if (noViewer)
+            *noViewer = result == SE_ERR_NOASSOC;
+        return false;
+#else
         return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+#endif
     }
 };
 

@@ -94,11 +94,7 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
     // A measurement it takes over will not end by itself, so its animation ends here.
     StopSoundWaves();
 
-#ifdef _WIN32
-    EnumeratePorts(portNames, searchExclusions);
-#else
     EnumeratePorts(portNames, searchExclusions, platform.serial);
-#endif
 
     qDeleteAll(*searchList);
     searchList->clear();

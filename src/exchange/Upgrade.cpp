@@ -182,8 +182,9 @@ bool LoaderPresent(const QString &dataDir)
 
 QStringList LoaderArguments(quint8 portNumber, const QString &updatePath)
 {
+    // The loader is a Windows program of the maker's: it is given a Windows path.
     return {QStringLiteral("-Q"), QStringLiteral("-C%1").arg(portNumber),
-            QStringLiteral("-N\"%1\"").arg(updatePath)};
+            QStringLiteral("-N\"%1\"").arg(QDir::toNativeSeparators(updatePath))};
 }
 
 TLoaderResult TformMain::RunLoader(const QString &path)

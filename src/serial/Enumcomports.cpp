@@ -1,5 +1,4 @@
-// The port record and the port enumeration on Linux, through the serial seam.
-#ifndef _WIN32
+// The port record and the port enumeration, through the serial seam.
 #include "serial/Enumcomports.h"
 
 #include <QDir>
@@ -21,6 +20,7 @@ COMMPORT::~COMMPORT()
         driver->close(handle);
 }
 
+#ifndef _WIN32
 namespace {
 
 struct Speed
@@ -64,6 +64,7 @@ bool SensorLineSettings(termios *t, qint32 baud)
     cfsetospeed(t, speed->constant);
     return true;
 }
+#endif
 
 bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)
 {
@@ -73,11 +74,16 @@ bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)
     port->openDevice.clear();
     if (!port->driver)
         return false;
+#ifdef _WIN32
+    // The device-namespace name reaches every port number; "COM10:" would not.
+    const QString name = QStringLiteral("\\\\.\\COM%1").arg(number);
+#else
     // Numbers of the other device families depend on which devices there are, so
     // only those need the system's list.
     const QString name =
         PortPathForNumber(number, port->driver->portLinks(), port->driver->portsDirectory(),
                           number >= firstOtherPort ? port->driver->serialDevices() : QStringList());
+#endif
     if (name.isEmpty())
         return false;
     return OpenPortByName(port, name, baud);
@@ -100,7 +106,8 @@ bool OpenPortByName(COMMPORT *port, const QString &name, qint32 baud)
     // What the device reports of itself, kept as the record's properties.
     if (!port->driver->getAttributes(port->handle, &port->commProp))
         return false;
-    // The driver queues are the kernel's own (4 KB); there is nothing to size.
+    // The driver queues are sized by the driver when it opens the port (the kernel's
+    // own are 4 KB).
     std::memset(&port->dcb, 0, sizeof port->dcb);
     if (!port->driver->getAttributes(port->handle, &port->dcb))
         return false;
@@ -118,7 +125,7 @@ bool AttachPort(COMMPORT *port, PortHandle handle)
 {
     if (!port->driver || handle < 0)
         return false;
-    termios props;
+    LineAttributes props;
     if (!port->driver->getAttributes(handle, &props))
         return false;
     port->commProp = props;
@@ -178,6 +185,12 @@ void EnumeratePorts(PortList *list, quint32 excludeMask, SerialDriver *driver)
     list->clear();
     if (!driver)
         return;
+#ifdef _WIN32
+    // A map that cannot be read whole lists nothing: the list is made at the end.
+    QList<DeviceMapValue> values;
+    if (driver->deviceMap(&values))
+        *list = PortListFromDeviceMap(values, excludeMask);
+#else
     *list = PortListFromDevices(driver->serialDevices(), driver->portLinks(), excludeMask);
-}
 #endif
+}

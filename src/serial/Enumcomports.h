@@ -5,43 +5,26 @@
 #include <QList>
 #include <QString>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 // The serial port record: one port at a time, opened by number with the line
 // settings the sensor needs (8 data bits, no parity, two stop bits, no flow
 // control, DTR and RTS raised), or adopted from a calling program.
 class COMMPORT
 {
 public:
-#ifdef _WIN32
-    COMMPORT();
-#else
     explicit COMMPORT(SerialDriver *driver = SerialDriver::system());
-#endif
     ~COMMPORT();
     COMMPORT(const COMMPORT &) = delete;
     COMMPORT &operator=(const COMMPORT &) = delete;
 
-    bool isOpen() const
-    {
-        return handle != INVALID_PORT_HANDLE;
-    }
+    bool isOpen() const { return handle != INVALID_PORT_HANDLE; }
 
-#ifdef _WIN32
-    DCB dcb;
-    COMSTAT comStat;
-    COMMPROP commProp;
-#else
-    termios dcb; // the line settings last read and written
+    LineAttributes dcb; // the line settings last read and written
     struct
     {
         qint32 cbInQue; // bytes waiting in the driver's input queue
     } comStat;
-    termios commProp; // as the device reported itself when opened or adopted
+    LineAttributes commProp; // as the device reported itself when opened or adopted
     SerialDriver *driver;
-#endif
     quint8 portNumber = 0;
     PortHandle handle = INVALID_PORT_HANDLE;
     bool attached = false;
@@ -69,12 +52,10 @@ qint32 ReadPortData(COMMPORT *port, char *buffer, qint32 count);
 // One byte out; false when it could not be written.
 bool WritePortByte(COMMPORT *port, char byte);
 
-#ifndef _WIN32
-// The sensor's line on termios: raw 8 data bits, no parity, two stop bits, no
-// flow control, receiver on, modem status ignored, at baud. False for a speed the
-// terminal interface has no constant for.
-bool SensorLineSettings(termios *t, qint32 baud);
-#endif
+// The sensor's line: 8 data bits, no parity, two stop bits, no flow control, at
+// baud. On termios also raw, receiver on and modem status ignored; false for a
+// speed the terminal interface has no constant for. On Windows DTR and RTS raised.
+bool SensorLineSettings(LineAttributes *t, qint32 baud);
 
 // One entry of the port list: "COM" and the number, with the number beside it.
 struct PortName
@@ -134,18 +115,7 @@ PortList PortListFromDevices(const QStringList &devices, const QList<PortLink> &
 QString PortPathForNumber(int number, const QList<PortLink> &links, const QString &portsDirectory,
                           const QStringList &devices);
 
-// One value of the Windows serial device map: its name (\Device\Serial0) and
-// its data (COM1).
-struct DeviceMapValue
-{
-    QString name;
-    QString data;
-};
 // The same arithmetic on the Windows device map.
 PortList PortListFromDeviceMap(const QList<DeviceMapValue> &values, quint32 excludeMask);
 
-#ifdef _WIN32
-void EnumeratePorts(PortList *list, quint32 excludeMask);
-#else
 void EnumeratePorts(PortList *list, quint32 excludeMask, SerialDriver *driver = SerialDriver::system());
-#endif

@@ -6,13 +6,22 @@
 #include <QStringList>
 #include <QtGlobal>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <termios.h>
 #endif
 
 // An open port: a file descriptor on Linux, a HANDLE on Windows.
 using PortHandle = qintptr;
 constexpr PortHandle INVALID_PORT_HANDLE = -1;
+
+// A port's line settings as the operating system holds them.
+#ifdef _WIN32
+using LineAttributes = DCB;
+#else
+using LineAttributes = termios;
+#endif
 
 // A COM<n> link in the ports directory, by which a user or the simulator names any
 // device as any port number.
@@ -23,15 +32,28 @@ struct PortLink
     bool targetExists; // a dangling link names no port
 };
 
-#ifndef _WIN32
+// One value of the Windows serial device map: its name (\Device\Serial0) and
+// its data (COM1).
+struct DeviceMapValue
+{
+    QString name;
+    QString data;
+};
+
 // The operating system's serial calls, as the port record uses them. The real
-// driver is termios; tests put the in-process simulated device behind the same
-// calls. Every call reports failure by its result and never throws or blocks.
+// driver is termios on Linux and the comm API on Windows; tests put the in-process
+// simulated device behind the same calls. Every call reports failure by its result
+// and never throws or blocks.
 class SerialDriver
 {
 public:
     virtual ~SerialDriver() = default;
 
+#ifdef _WIN32
+    // The serial device map; false when it cannot be read (values then holds what
+    // was read before the failure).
+    virtual bool deviceMap(QList<DeviceMapValue> *values) = 0;
+#else
     // Device nodes the system knows as serial ports (/dev/ttyS0, /dev/ttyUSB0, ...).
     virtual QStringList serialDevices() = 0;
     // The COM<n> links of the ports directory.
@@ -39,6 +61,7 @@ public:
     // The directory those links live in ($ECHOGAUGE_PORTS_DIR, else
     // ~/.config/Brookmere/ports); it need not exist.
     virtual QString portsDirectory() = 0;
+#endif
 
     // The port is held for us alone while open: another program cannot open it beside
     // us, and one that holds it already keeps it (the open fails as busy).
@@ -46,15 +69,14 @@ public:
     // Why the last open() failed: the system's error number (EACCES when the user may
     // not use the device, EBUSY when another program holds it), 0 when nothing told.
     virtual int lastOpenError() const { return 0; }
-    virtual bool getAttributes(PortHandle h, termios *t) = 0;
-    virtual bool setAttributes(PortHandle h, const termios &t) = 0;
+    virtual bool getAttributes(PortHandle h, LineAttributes *t) = 0;
+    virtual bool setAttributes(PortHandle h, const LineAttributes &t) = 0;
     virtual bool raiseModemLines(PortHandle h) = 0; // DTR and RTS; a pseudo-terminal refuses
     virtual int bytesQueued(PortHandle h) = 0;      // -1 when the device is gone
     virtual int read(PortHandle h, char *buffer, int count) = 0;
     virtual int write(PortHandle h, const char *data, int count) = 0;
     virtual void close(PortHandle h) = 0;
 
-    // termios on the operating system's own devices.
+    // The operating system's own devices.
     static SerialDriver *system();
 };
-#endif
