@@ -248,7 +248,8 @@ private slots:
         rig.form->FormShow();
         TformMain &f = *rig.form;
         loaded.replace(QStringLiteral("%H"), QString::number(f.minimumHeight()))
-            .replace(QStringLiteral("%T"), QString::number((800 - f.minimumHeight()) / 2));
+            // Centred as the window centres itself: half the screen less half the window.
+            .replace(QStringLiteral("%T"), QString::number(800 / 2 - f.minimumHeight() / 2));
         QCOMPARE(QStringLiteral("%1,%2 %3x%4 options %5 port %6 %7 pt %8 delay %9 headroom %10")
                      .arg(f.x())
                      .arg(f.y())
@@ -283,7 +284,7 @@ private slots:
         rig.form->StoreSettings();
         QSettings s = rig.store();
         QCOMPARE(s.value("Left").toInt(), 125);
-        QCOMPARE(s.value("Top").toInt(), (800 - rig.form->minimumHeight()) / 2);
+        QCOMPARE(s.value("Top").toInt(), 800 / 2 - rig.form->minimumHeight() / 2);
         QCOMPARE(s.value("Width").toInt(), 550);
         QCOMPARE(s.value("Right").toInt(), rig.form->minimumHeight());
         QCOMPARE(s.value("Options").toInt(), 0x47); // 7, with the head box's bit refreshed
