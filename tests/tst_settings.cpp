@@ -247,7 +247,8 @@ private slots:
         }
         rig.form->FormShow();
         TformMain &f = *rig.form;
-        loaded.replace(QStringLiteral("%H"), QString::number(f.minimumHeight()))
+        loaded
+            .replace(QStringLiteral("%H"), QString::number(f.minimumHeight()))
             // Centred as the window centres itself: half the screen less half the window.
             .replace(QStringLiteral("%T"), QString::number(800 / 2 - f.minimumHeight() / 2));
         QCOMPARE(QStringLiteral("%1,%2 %3x%4 options %5 port %6 %7 pt %8 delay %9 headroom %10")

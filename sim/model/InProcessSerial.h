@@ -79,7 +79,10 @@ public:
     QString portsDirectory() override;
 #endif
     PortHandle open(const QByteArray &path) override;
-    int lastOpenError() const override { return lastError; }
+    int lastOpenError() const override
+    {
+        return lastError;
+    }
     bool getAttributes(PortHandle h, LineAttributes *t) override;
     bool setAttributes(PortHandle h, const LineAttributes &t) override;
     bool raiseModemLines(PortHandle h) override;

@@ -156,7 +156,11 @@ public:
     // off, and the port read unless nothing is outstanding. A reply found at the last
     // look came in time; only when there is none is the request made again.
     TickTurn beginWorkingTick();
-    void pollAgain();                 // the reply is not complete: look again in 100 ms
+    void pollAgain(); // the reply is not complete: look again in 100 ms
+    // After a look for the reply (finished: a reply was there and the exchange has
+    // moved on): true when this tick is done, by that or, while the wait lasts, by
+    // another poll set; false at the last look without one, when a request goes out.
+    bool replyTakenOrAwaited(TickTurn turn, bool finished);
     bool acknowledgementHeld() const; // "OK\r" has arrived whole
     bool nextAttempt();               // counts the attempt; false once three have been made
     // Shows the action text with the attempt and " ...", sends the request over the
@@ -229,8 +233,9 @@ public:
     bool setupChanged = false;
 
     // ---------------------------------------------------------------- channel description
-    double FlowForHead(qint32 head) const; // m³/s, -1.0 when the channel gives no flow
-    qint32 channelType() const;            // the selected item of cbChanType
+    double FlowForHead(qint32 head) const;     // m³/s, -1.0 when the channel gives no flow
+    qint32 channelType() const;                // the selected item of cbChanType
+    ChannelDimensions dimensionsShown() const; // the description's dimensions as the controls hold them
     void cbChanTypeClick();
     void editChanWidthChange(QObject *sender); // every keystroke
     // A dimension the user has finished entering (Enter, leaving the edit, an arrow).

@@ -38,15 +38,10 @@ QString withoutMnemonic(QString caption)
     return caption.remove(QLatin1Char('&'));
 }
 
-ChannelDimensions dimensionsShown(const TformMain &w)
-{
-    return ChannelDimensions{w.notchAngle, w.crestHeight, w.channelWidth, w.notchWidth};
-}
-
 // The table the upload would send for the description shown.
 FlowTableListing flowTableShown(const TformMain &w)
 {
-    return ListFlowTable(BuildFlowTable(w.channelType(), dimensionsShown(w)));
+    return ListFlowTable(BuildFlowTable(w.channelType(), w.dimensionsShown()));
 }
 
 } // namespace
@@ -164,8 +159,7 @@ void TformMain::menuSaveReportClick()
 
 void TformMain::confirmDescription(bool sent)
 {
-    const HeldDescription now{channelType(),
-                              ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth}, sent};
+    const HeldDescription now{channelType(), dimensionsShown(), sent};
     // Reading back what was sent leaves it sent: the sensor holds its table too.
     if (!sent && confirmedDescription && confirmedDescription->sent &&
         confirmedDescription->sameAs(now.type, now.dims))
@@ -194,7 +188,7 @@ SiteReport TformMain::siteReport() const
     r.lostEchoRepeats = cbLostEcho->currentIndex() == 0;
     r.lostEchoValue = editLostEchoValue->text().trimmed();
     r.channelType = channelType();
-    r.dims = dimensionsShown(*this);
+    r.dims = dimensionsShown();
     r.setupConfirmed = setupConfirmed;
     r.setupChanged = setupChanged;
     r.heldDescription = confirmedDescription;

@@ -63,6 +63,11 @@ qint32 TformMain::channelType() const
     return cbChanType->currentIndex();
 }
 
+ChannelDimensions TformMain::dimensionsShown() const
+{
+    return ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth};
+}
+
 double TformMain::FlowForHead(qint32 head) const
 {
     return ::FlowForHead(channelType(), dimensionsOf(*this), head);

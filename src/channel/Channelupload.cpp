@@ -23,8 +23,7 @@ void TformMain::StartChannelUpload()
 {
     const qint32 type = channelType();
     if (HasFlowTable(type)) {
-        const FlowTable table =
-            BuildFlowTable(type, ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth});
+        const FlowTable table = BuildFlowTable(type, dimensionsShown());
         flowTable = table.words;
         flowExponent = table.exponent;
         ShowChannelControls(); // the calibration caption follows the exponent
@@ -45,28 +44,18 @@ quint16 TformMain::uploadValue(int step)
     case 24:
         return LostEchoWord();
     default:
-        return DescriptionRegisterWord(UploadRegister(step), channelType(),
-                                       ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth},
-                                       flowExponent);
+        return DescriptionRegisterWord(UploadRegister(step), channelType(), dimensionsShown(), flowExponent);
     }
 }
 
 void TformMain::ChannelUploadTick()
 {
     const TickTurn turn = beginWorkingTick();
-    if (turn != TickTurn::Send && acknowledgementHeld()) {
-        if (takeUploadAcknowledgement())
-            return;
-        // Acknowledged while the wait lasts: the next step goes out on the next tick.
-        // Acknowledged at its end: it goes out now, where a write would have gone again.
-        if (turn == TickTurn::Poll) {
-            pollAgain();
-            return;
-        }
-    } else if (turn == TickTurn::Poll) {
-        pollAgain();
+    // Acknowledged while the wait lasts: the next step goes out on the next tick.
+    // Acknowledged at its end: it goes out now, where a write would have gone again.
+    if (turn != TickTurn::Send &&
+        replyTakenOrAwaited(turn, acknowledgementHeld() && takeUploadAcknowledgement()))
         return;
-    }
 
     if (!nextAttempt()) {
         finishExchange(QStringLiteral(" Channel Data Not Written!"), true);

@@ -110,18 +110,10 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
 
 void TformMain::SearchTick()
 {
-    TickTurn turn = beginWorkingTick();
+    const TickTurn turn = beginWorkingTick();
     // The search's first tick has probed no candidate yet.
-    if (searchIndex < 0)
-        turn = TickTurn::Send;
-    if (turn != TickTurn::Send) {
-        if (takeIdentification())
-            return;
-        if (turn == TickTurn::Poll) {
-            pollAgain();
-            return;
-        }
-    }
+    if (turn != TickTurn::Send && searchIndex >= 0 && replyTakenOrAwaited(turn, takeIdentification()))
+        return;
 
     if (nextAttempt()) {
         const _TAutoDetectArrayEntry *c = searchList->at(searchIndex);

@@ -124,6 +124,16 @@ void TformMain::pollAgain()
     timerPortService->start();
 }
 
+bool TformMain::replyTakenOrAwaited(TickTurn turn, bool finished)
+{
+    if (finished)
+        return true;
+    if (turn != TickTurn::Poll)
+        return false;
+    pollAgain();
+    return true;
+}
+
 bool TformMain::nextAttempt()
 {
     if (attempt <= maxAttempts)

@@ -141,12 +141,8 @@ void TformMain::ReadConfigTick()
         const qint32 n = rxBuffer->Count();
         const bool quiet = n == readLastCount;
         readLastCount = n;
-        if ((quiet || turn == TickTurn::LastLook) && takeRegisterDump(quiet))
+        if (replyTakenOrAwaited(turn, (quiet || turn == TickTurn::LastLook) && takeRegisterDump(quiet)))
             return;
-        if (turn == TickTurn::Poll) {
-            pollAgain();
-            return;
-        }
     }
 
     if (!nextAttempt()) {

@@ -120,7 +120,7 @@ RegisterWords TformMain::windowRegisterWords()
 {
     WindowSetup s;
     s.channelType = channelType();
-    s.dims = ChannelDimensions{notchAngle, crestHeight, channelWidth, notchWidth};
+    s.dims = dimensionsShown();
     s.flowExponent = flowExponent;
     s.windowHigh = WindowHighWord();
     s.sensorHeight = SensorHeightWord();

@@ -93,14 +93,8 @@ void TformMain::StartMeasurement(bool showResults)
 void TformMain::MeasurementTick()
 {
     const TickTurn turn = beginWorkingTick();
-    if (turn != TickTurn::Send) {
-        if (takeMeasurementReply())
-            return;
-        if (turn == TickTurn::Poll) {
-            pollAgain();
-            return;
-        }
-    }
+    if (turn != TickTurn::Send && replyTakenOrAwaited(turn, takeMeasurementReply()))
+        return;
 
     if (!nextAttempt()) {
         finishExchange(QStringLiteral("  Measurement results not received"), true);

@@ -15,6 +15,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 #endif
 
@@ -63,10 +64,7 @@ bool listedInGroup(gid_t group)
             return false;
     }
     groups.resize(size_t(count));
-    for (gid_t g : groups)
-        if (g == group)
-            return true;
-    return false;
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
 }
 
 bool processInGroup(gid_t group)
@@ -77,11 +75,8 @@ bool processInGroup(gid_t group)
     if (count <= 0)
         return false;
     std::vector<gid_t> groups(static_cast<size_t>(count));
-    const int got = ::getgroups(count, groups.data());
-    for (int i = 0; i < got; ++i)
-        if (groups[size_t(i)] == group)
-            return true;
-    return false;
+    groups.resize(size_t(std::max(::getgroups(count, groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
 }
 
 } // namespace

@@ -68,7 +68,10 @@ public:
     virtual PortHandle open(const QByteArray &path) = 0; // INVALID_PORT_HANDLE on failure
     // Why the last open() failed: the system's error number (EACCES when the user may
     // not use the device, EBUSY when another program holds it), 0 when nothing told.
-    virtual int lastOpenError() const { return 0; }
+    virtual int lastOpenError() const
+    {
+        return 0;
+    }
     virtual bool getAttributes(PortHandle h, LineAttributes *t) = 0;
     virtual bool setAttributes(PortHandle h, const LineAttributes &t) = 0;
     virtual bool raiseModemLines(PortHandle h) = 0; // DTR and RTS; a pseudo-terminal refuses
