@@ -69,8 +69,10 @@ private slots:
         stubs.add(QStringLiteral("dpkg-query"), "exit 1\n"); // nothing installed
         stubs.add(QStringLiteral("id"), "case \"$1\" in -u) echo \"$STUB_UID\";; -un) echo eng;; "
                                         "-nG) echo \"$STUB_GROUPS\";; esac\n");
-        stubs.add(QStringLiteral("sudo"), "[ \"$1\" = -n ] && exit \"$STUB_SUDO_N\"\nexec \"$@\"\n");
-        stubs.add(QStringLiteral("apt-get"), "exit 0\n");
+        // Like Debian's sudo (env_reset): the command runs without the caller's environment.
+        stubs.add(QStringLiteral("sudo"), "[ \"$1\" = -n ] && exit \"$STUB_SUDO_N\"\n"
+                                          "exec env -i PATH=\"$PATH\" STUB_CALLS=\"$STUB_CALLS\" \"$@\"\n");
+        stubs.add(QStringLiteral("apt-get"), "echo \"frontend=$DEBIAN_FRONTEND\" >> \"$STUB_CALLS/calls-apt-get\"\n");
         QProcessEnvironment env = stubs.environment();
         env.insert(QStringLiteral("STUB_UID"), QString::number(uid));
         env.insert(QStringLiteral("STUB_GROUPS"), groups);
@@ -95,6 +97,9 @@ private slots:
         } else {
             QVERIFY2(aptCalls.contains(QLatin1String("fonts-dejavu-core")), qPrintable(aptCalls));
             QVERIFY(aptCalls.contains(QLatin1String("install -y -qq --no-install-recommends")));
+            // debconf is told not to ask, also where sudo dropped the environment.
+            QVERIFY2(aptCalls.section(QLatin1String("install -y"), 1).contains(QLatin1String("frontend=noninteractive")),
+                     qPrintable(aptCalls));
             QCOMPARE(sudoCalls.contains(QLatin1String("apt-get install")),
                      installedBy == QLatin1String("sudo"));
         }
