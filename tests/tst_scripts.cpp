@@ -128,7 +128,7 @@ private slots:
         // The system's tools the scripts use, and no clang-format among them.
         const QString tools = stubs.dir.filePath(QStringLiteral("tools"));
         QVERIFY(QDir().mkpath(tools));
-        for (const char *tool : {"bash", "dirname", "xargs", "grep", "tr", "cat", "chmod"}) {
+        for (const char *tool : {"bash", "dirname", "xargs", "grep", "tr", "cat", "chmod", "env"}) {
             const QString found = QStandardPaths::findExecutable(QLatin1String(tool));
             QVERIFY2(!found.isEmpty(), tool);
             QVERIFY(QFile::link(found, QDir(tools).filePath(QLatin1String(tool))));
