@@ -1,13 +1,16 @@
 // The built application against echogauge-sim on a real pseudo-terminal, in real
 // time: started offscreen, it searches at start-up, reads the sensor's configuration
-// and, closed with SIGTERM, stores the connection it found.
+// and, closed with SIGTERM or SIGHUP, stores the connection it found.
 #include "SimHarness.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
 #include <optional>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 class TestE2eApp : public QObject
 {
@@ -21,19 +24,24 @@ private slots:
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("passthrough");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("signal"); // what ends the program
         QTest::newRow("sensor wired directly")
-            << QString() << 7 << 9600 << 0
-            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
+            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  Sensor data received from EchoGauge\n")
+            << SIGTERM;
+        // The terminal it was started from closes: it ends as on "Exit".
+        QTest::newRow("sensor wired directly, hung up")
+            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  Sensor data received from EchoGauge\n")
+            << SIGHUP;
         // With the default options the logger refuses the bare probe and the 9600
         // passthrough probe that follows finds the sensor.
         QTest::newRow("through a logger at 9600")
             << QStringLiteral("9600") << 7 << 9600 << 1
-            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n") << SIGTERM;
         QTest::newRow("through a logger at 19200")
             << QStringLiteral("19200") << 7 << 19200 << 1
-            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
-        QTest::newRow("no simulator")
-            << QStringLiteral("none") << -1 << 0 << 0 << QStringLiteral("status:  EchoGauge not found!\n");
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n") << SIGTERM;
+        QTest::newRow("no simulator") << QStringLiteral("none") << -1 << 0 << 0
+                                      << QStringLiteral("status:  EchoGauge not found!\n") << SIGTERM;
     }
 
     void startUpSearchStoresTheConnection()
@@ -43,6 +51,7 @@ private slots:
         QFETCH(int, baud);
         QFETCH(int, passthrough);
         QFETCH(QString, status);
+        QFETCH(int, signal);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -72,12 +81,20 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(
             (trace += QString::fromLocal8Bit(app.readAllStandardError()), trace.contains(status)),
             qPrintable(trace.right(600)), 40000);
-        ::kill(pid_t(app.processId()), SIGTERM);
+        ::kill(pid_t(app.processId()), signal);
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
 
-        if (sim)
+        if (sim) {
+            // The port it held is free again, though the simulator still has it open.
+            const QByteArray device = QFile::encodeName(QFileInfo(sim->link).canonicalFilePath());
+            const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            int exclusive = 0;
+            QVERIFY(fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0);
+            ::close(fd);
+            QVERIFY(!exclusive);
             sim->stop(5000);
+        }
 
         QSettings stored(dir.filePath("Brookmere/EchoGauge Setup.conf"), QSettings::IniFormat);
         QCOMPARE(stored.value("Port").toInt(), port);

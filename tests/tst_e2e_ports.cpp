@@ -231,6 +231,39 @@ private slots:
         ::close(other);
     }
 
+    // A run that adopted a caller's handle and then found the sensor on a port of its
+    // own lets go of that port when it ends, while the simulator and another program
+    // still have the terminal open: the adopted handle's mark does not make the
+    // port the search opened the caller's.
+    void adoptedRunLetsGoOfTheSearchsPortAtTheEnd()
+    {
+        Pty caller(portsDir, 14);
+        const int handle = ::open(caller.slave.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(handle >= 0);
+        Simulator sim(53);
+        QVERIFY2(sim.waitPublished(), sim.output.constData());
+        const QByteArray device = QFile::encodeName(QFileInfo(sim.link).canonicalFilePath());
+        QCOMPARE(::chmod(device.constData(), 0666), 0); // only the holds keep others out
+        const int other = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(other >= 0);
+        {
+            RecordingDialogs dialogs;
+            auto form = realTimeWindow(&dialogs, QStringLiteral("e2e-ports-%1").arg(::getpid()));
+            QVERIFY(AttachPort(&form->commPort, ::dup(handle)));
+            form->options = searchDirect9600;
+            form->menuSearchClick();
+            QTRY_VERIFY_WITH_TIMEOUT(form->portState == psIdle, 30000);
+            QCOMPARE(form->statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
+            QVERIFY(form->commPort.attached);
+            QVERIFY(exclusiveMode(other));
+        }
+        QVERIFY(!exclusiveMode(other));
+        QCOMPARE(flockError(other), 0);
+        QCOMPARE(ordinaryUserOpenError(device), 0);
+        ::close(other);
+        ::close(handle);
+    }
+
     // A port another program holds is not opened: no byte reaches its device, and
     // the message names it with its holder. With the sensor found elsewhere nothing
     // is said.
