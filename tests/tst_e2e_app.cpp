@@ -1,6 +1,6 @@
 // The built application against echogauge-sim on a real pseudo-terminal, in real
 // time: started offscreen, it searches at start-up, reads the sensor's configuration
-// and, closed with SIGTERM, stores the connection it found.
+// and, closed with SIGTERM or SIGHUP, stores the connection it found.
 #include "SimHarness.h"
 
 #include <QSettings>
@@ -21,19 +21,24 @@ private slots:
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("passthrough");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("signal"); // what ends the program
         QTest::newRow("sensor wired directly")
-            << QString() << 7 << 9600 << 0
-            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
+            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  Sensor data received from EchoGauge\n")
+            << SIGTERM;
+        // The terminal it was started from closes: it ends as on "Exit".
+        QTest::newRow("sensor wired directly, hung up")
+            << QString() << 7 << 9600 << 0 << QStringLiteral("status:  Sensor data received from EchoGauge\n")
+            << SIGHUP;
         // With the default options the logger refuses the bare probe and the 9600
         // passthrough probe that follows finds the sensor.
         QTest::newRow("through a logger at 9600")
             << QStringLiteral("9600") << 7 << 9600 << 1
-            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n") << SIGTERM;
         QTest::newRow("through a logger at 19200")
             << QStringLiteral("19200") << 7 << 19200 << 1
-            << QStringLiteral("status:  Sensor data received from EchoGauge\n");
-        QTest::newRow("no simulator")
-            << QStringLiteral("none") << -1 << 0 << 0 << QStringLiteral("status:  EchoGauge not found!\n");
+            << QStringLiteral("status:  Sensor data received from EchoGauge\n") << SIGTERM;
+        QTest::newRow("no simulator") << QStringLiteral("none") << -1 << 0 << 0
+                                      << QStringLiteral("status:  EchoGauge not found!\n") << SIGTERM;
     }
 
     void startUpSearchStoresTheConnection()
@@ -43,6 +48,7 @@ private slots:
         QFETCH(int, baud);
         QFETCH(int, passthrough);
         QFETCH(QString, status);
+        QFETCH(int, signal);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -72,7 +78,7 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(
             (trace += QString::fromLocal8Bit(app.readAllStandardError()), trace.contains(status)),
             qPrintable(trace.right(600)), 40000);
-        ::kill(pid_t(app.processId()), SIGTERM);
+        ::kill(pid_t(app.processId()), signal);
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
 

@@ -468,6 +468,16 @@ private slots:
             fake.openHandles = 1;
         }
         QCOMPARE(fake.openHandles, 1);
+        // A port opened after an adoption is the record's own: it goes with the record,
+        // while the adoption's mark stays.
+        fake.openable = {"/dev/ttyS0"};
+        {
+            COMMPORT port(&fake);
+            QVERIFY(AttachPort(&port, 42)); // counted open above
+            QVERIFY(OpenPort(&port, 1, 9600));
+            QVERIFY(port.attached);
+        }
+        QCOMPARE(fake.openHandles, 0);
         fake.gone = true;
         COMMPORT refused(&fake);
         QVERIFY(!AttachPort(&refused, 43));

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -143,8 +144,13 @@ private slots:
             QByteArray comm; // empty: no comm file
             QStringList fds;
         };
+        // A descriptor outside /dev is never followed: on a network mount that has
+        // gone, a look at it would never return. This one leads to /dev/null.
+        const QString elsewhere = proc.filePath("mnt/null");
+        QVERIFY(QDir().mkpath(proc.filePath("mnt")) && QFile::link("/dev/null", elsewhere));
         const QList<Process> table{
             {"500", "picocom\n", {"/dev/zero", "/dev/null"}},
+            {"503", "sshfs\n", {elsewhere}},
             {"501", "bash\n", {"/dev/zero"}},
             {"502", QByteArray(), {"/dev/null"}},
             {"600", "minicom\n", {}},
@@ -172,14 +178,17 @@ private slots:
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("mayOpen");
-        QTest::newRow("group reads and writes") << 0660 << true;
-        QTest::newRow("group reads only") << 0640 << false;
-        QTest::newRow("owner only") << 0600 << false;
+        QTest::addColumn<bool>("member");
+        QTest::newRow("group reads and writes") << 0660 << true << false;
+        QTest::newRow("group reads only") << 0640 << false << false;
+        QTest::newRow("owner only") << 0600 << false << false;
+        QTest::newRow("a group we run in") << 0660 << true << true;
     }
     void ownerGroupOfARefusedDevice()
     {
         QFETCH(int, mode);
         QFETCH(bool, mayOpen);
+        QFETCH(bool, member);
         QTemporaryDir dir;
         const QString device = dir.filePath("ttyUSB0");
         QVERIFY(writeFile(device, QByteArray()));
@@ -193,10 +202,21 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(device).constData(), mode_t(mode)), 0);
         const group *g = ::getgrgid(gid);
         const QString name = g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+        // An ordinary user's node is in the test's own group; root joins the node's
+        // group for as long as the row needs it.
+        if (::geteuid() != 0)
+            member = true;
+        else if (member)
+            QCOMPARE(::setgroups(1, &gid), 0);
+        const auto leave = qScopeGuard([member] {
+            if (::geteuid() == 0 && member)
+                ::setgroups(0, nullptr);
+        });
 
         const RefusedPort got = DescribeRefusedPort(permission("COM33", device, QString()));
         QCOMPARE(got.group, name);
         QCOMPARE(got.groupMayOpen, mayOpen);
+        QCOMPARE(got.groupMember, member);
         QVERIFY(!got.groupJoinedLater); // the test runs in its own groups
         QVERIFY(got.holders.isEmpty());
 
@@ -268,6 +288,21 @@ private slots:
                    "joined: log out and in again.\n\n"
                    "Close the program that holds the port, " +
                    searchAgain;
+        RefusedPort member = permission("COM33", "/dev/ttyUSB0", "dialout");
+        member.groupMember = true;
+        QTest::newRow("in the group, refused all the same")
+            << QList<RefusedPort>{member, permission("COM34", "/dev/ttyUSB1", "dialout")}
+            << notFoundN + "COM33 (/dev/ttyUSB0): no permission, although you are in the group dialout\n"
+                           "COM34 (/dev/ttyUSB1): no permission (the device belongs to the group dialout)\n\n"
+                           "To use the port, add yourself to the group dialout:\n"
+                           "    sudo usermod -aG dialout $USER\n"
+                           "then log out and in again.\n\n"
+                           "Something other than its group keeps you out of /dev/ttyUSB0 (an access control "
+                           "list, AppArmor or SELinux): ask your system administrator for access.";
+        QTest::newRow("group unknown")
+            << QList<RefusedPort>{permission("COM33", "/dev/ttyUSB0", QString())}
+            << notFound1 + "COM33 (/dev/ttyUSB0): no permission\n\n"
+                           "Ask your system administrator for access to /dev/ttyUSB0.";
         RefusedPort missing = permission("COM3", "/dev/ttyS2", "dialout");
         missing.refusal = PortRefusal::None;
         QTest::newRow("nothing the user can act on") << QList<RefusedPort>{missing} << QString();

@@ -443,11 +443,9 @@ private slots:
         QTest::addColumn<bool>("refusals");
         QTest::addColumn<QStringList>("named");
         QTest::newRow("no sensor") << false << true
-                                   << QStringList{
-                                          "COM2 (/sim/COM2): no permission (the device belongs to the "
-                                          "group dialout)",
-                                          "COM3 (/sim/COM3): in use by another program",
-                                          "sudo usermod -aG dialout $USER"};
+                                   << QStringList{"COM2 (/sim/COM2): no permission\n", // no group to name
+                                                  "COM3 (/sim/COM3): in use by another program",
+                                                  "Ask your system administrator for access to /sim/COM2."};
         QTest::newRow("sensor found on another port") << true << true << QStringList{};
         QTest::newRow("only ports that are broken or missing") << false << false << QStringList{};
     }

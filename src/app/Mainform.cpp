@@ -83,7 +83,8 @@ TformMain::~TformMain()
 {
     qApp->removeEventFilter(this);
     FormDestroy();
-    // commPort closes itself unless it was adopted from whoever started us.
+    // commPort closes the port it opened itself; one adopted from whoever started us
+    // is theirs.
     if (formMain == this)
         formMain = nullptr;
 }

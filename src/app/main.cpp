@@ -58,6 +58,9 @@ void installTerminationHandlers(QObject *owner, TformMain *window)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal it was started from has closed: by default that would end the
+    // program on the spot, leaving the port in exclusive mode.
+    sigaction(SIGHUP, &action, nullptr);
 }
 #endif
 

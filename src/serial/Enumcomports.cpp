@@ -16,7 +16,9 @@ COMMPORT::COMMPORT(SerialDriver *driver) : driver(driver)
 
 COMMPORT::~COMMPORT()
 {
-    if (isOpen() && !attached && driver)
+    // A port opened after an adoption is ours, though the adoption's mark stays: its
+    // hold on the terminal would otherwise outlive the program.
+    if (isOpen() && ownsHandle && driver)
         driver->close(handle);
 }
 
@@ -99,6 +101,7 @@ bool OpenPortByName(COMMPORT *port, const QString &name, qint32 baud)
     const QString device = QFileInfo(name).canonicalFilePath();
     port->openDevice = device.isEmpty() ? name : device;
     port->handle = port->driver->open(QFile::encodeName(name));
+    port->ownsHandle = port->isOpen();
     port->openError = port->isOpen() ? 0 : port->driver->lastOpenError();
     if (!port->isOpen())
         return false;
@@ -133,6 +136,7 @@ bool AttachPort(COMMPORT *port, PortHandle handle)
     if (port->handle != handle)
         ClosePort(port); // the port held before would otherwise stay open unreachable
     port->handle = handle;
+    port->ownsHandle = false;
     ++port->generation;
     if (!port->driver->getAttributes(handle, &port->dcb))
         return false;
@@ -148,6 +152,7 @@ void ClosePort(COMMPORT *port)
     if (port->driver)
         port->driver->close(port->handle);
     port->handle = INVALID_PORT_HANDLE;
+    port->ownsHandle = false;
     ++port->generation;
 }
 

@@ -27,7 +27,11 @@ public:
     SerialDriver *driver;
     quint8 portNumber = 0;
     PortHandle handle = INVALID_PORT_HANDLE;
+    // Set by an adoption and kept for the rest of the run, whatever is opened later.
     bool attached = false;
+    // The handle held is one the record opened itself, and is closed with it; an
+    // adopted handle is its caller's.
+    bool ownsHandle = false;
     // Counts every handle taken up or let go, so that a sender can tell its own
     // port from a later one that happens to get the same handle value.
     quint32 generation = 0;

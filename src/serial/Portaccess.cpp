@@ -9,7 +9,9 @@
 #include <cerrno>
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <grp.h>
+#include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -47,6 +49,43 @@ QString commandName(const QString &procRoot, qint64 pid)
 bool statNode(const QString &path, struct stat *node)
 {
     return ::stat(QFile::encodeName(path).constData(), node) == 0;
+}
+
+// Whether the descriptor name in the open directory fds is open on the character
+// device rdev. Its link is read, never followed: a descriptor on a network mount
+// that has gone (sshfs, an NFS hard mount) would block any look at its file for
+// good. Only nodes under /dev are looked at, and not through a further link. Read
+// by hand: QFileInfo::symLinkTarget looks at the link's target before reading it.
+bool descriptorOnDevice(int fds, const char *name, dev_t rdev)
+{
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(fds, name, target, sizeof target);
+    if (n <= 0 || size_t(n) >= sizeof target)
+        return false;
+    const QString path = QDir::cleanPath(QFile::decodeName(QByteArray(target, int(n))));
+    struct stat node;
+    return path.startsWith(QLatin1String("/dev/")) &&
+           ::lstat(QFile::encodeName(path).constData(), &node) == 0 && S_ISCHR(node.st_mode) &&
+           node.st_rdev == rdev;
+}
+
+// Whether the process has a descriptor open on the character device rdev. Listed
+// with readdir, which never looks at an entry's target, whatever a listing that
+// filters entries by kind may do.
+bool processHasDevice(const QString &fdDirectory, dev_t rdev)
+{
+    DIR *fds = ::opendir(QFile::encodeName(fdDirectory).constData());
+    if (!fds)
+        return false;
+    bool found = false;
+    while (const dirent *entry = ::readdir(fds)) {
+        if (entry->d_name[0] != '.' && descriptorOnDevice(::dirfd(fds), entry->d_name, rdev)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
 }
 
 // Membership takes effect at login: a user added to a group since still runs
@@ -134,15 +173,8 @@ QList<PortHolder> DeviceHolders(const QString &device, const QString &procRoot)
         const qint64 pid = process.toLongLong(&numeric);
         if (!numeric || process == self)
             continue;
-        const QDir fds(QStringLiteral("%1/%2/fd").arg(procRoot, process));
-        const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString &fd : entries) {
-            struct stat open;
-            if (statNode(fds.filePath(fd), &open) && S_ISCHR(open.st_mode) && open.st_rdev == node.st_rdev) {
-                holders.append({pid, commandName(procRoot, pid)});
-                break;
-            }
-        }
+        if (processHasDevice(QStringLiteral("%1/%2/fd").arg(procRoot, process), node.st_rdev))
+            holders.append({pid, commandName(procRoot, pid)});
     }
     return holders;
 }
@@ -157,7 +189,8 @@ RefusedPort DescribeRefusedPort(const RefusedPort &port, const QString &procRoot
         // Joining root's group is no advice to give.
         refused.groupMayOpen =
             node.st_gid != 0 && (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-        refused.groupJoinedLater = listedInGroup(node.st_gid) && !processInGroup(node.st_gid);
+        refused.groupMember = processInGroup(node.st_gid);
+        refused.groupJoinedLater = listedInGroup(node.st_gid) && !refused.groupMember;
     } else if (refused.refusal == PortRefusal::InUse) {
         refused.holders = DeviceHolders(refused.device, procRoot);
     }
@@ -166,9 +199,6 @@ RefusedPort DescribeRefusedPort(const RefusedPort &port, const QString &procRoot
 #endif
 
 namespace {
-
-// Serial devices belong to this group on Debian and its relatives.
-const QString serialGroup = QStringLiteral("dialout");
 
 QString listed(const QStringList &items)
 {
@@ -204,6 +234,8 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
     QStringList toJoin;      // groups the user can be added to
     QStringList joinedLater; // groups that take effect at the next login
     QStringList ownerOnly;   // devices no group membership opens
+    QStringList members;     // devices whose group the user is in, refused all the same
+    QStringList unknown;     // devices whose group could not be found
     int joinable = 0;        // ports that joining a group opens
     int inUse = 0;
     for (const RefusedPort &p : ports) {
@@ -215,10 +247,23 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
         }
         if (p.refusal != PortRefusal::NoPermission)
             continue;
-        const QString group = p.group.isEmpty() ? serialGroup : p.group;
+        // Without the group there is no group to name, let alone to join.
+        if (p.group.isEmpty()) {
+            lines << name + QStringLiteral("no permission");
+            unknown << p.device;
+            continue;
+        }
+        const QString &group = p.group;
         if (!p.groupMayOpen) {
             lines << name + QStringLiteral("no permission");
             ownerOnly << p.device;
+            continue;
+        }
+        // Joining a group the user is in already cannot help: an access list or a
+        // security policy keeps them out.
+        if (p.groupMember) {
+            lines << name + QStringLiteral("no permission, although you are in the group %1").arg(group);
+            members << p.device;
             continue;
         }
         lines << name + QStringLiteral("no permission (the device belongs to the group %1)").arg(group);
@@ -248,6 +293,14 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
     if (!ownerOnly.isEmpty())
         text << QStringLiteral("No group may use %1: ask your system administrator for access.")
                     .arg(listed(ownerOnly));
+    if (!members.isEmpty())
+        text << QStringLiteral(
+                    "Something other than %1 keeps you out of %2 (an access control list, AppArmor "
+                    "or SELinux): ask your system administrator for access.")
+                    .arg(members.size() == 1 ? QStringLiteral("its group") : QStringLiteral("their groups"),
+                         listed(members));
+    if (!unknown.isEmpty())
+        text << QStringLiteral("Ask your system administrator for access to %1.").arg(listed(unknown));
     if (inUse > 0)
         text << QStringLiteral("Close the program that holds %1, then choose \"Search for EchoGauge\" again.")
                     .arg(inUse == 1 ? QStringLiteral("the port") : QStringLiteral("those ports"));

@@ -32,6 +32,7 @@ struct RefusedPort
     QString group;                 // the group that owns the device, empty when unknown
     bool groupMayOpen = true;      // the group's permissions let its members read and write
     bool groupJoinedLater = false; // the user is in the group, but this session began before
+    bool groupMember = false;      // this session runs in the group: something else refuses
     QList<PortHolder> holders;     // for a port in use, whoever has it, as far as we may see
 };
 

@@ -194,8 +194,12 @@ private:
 
     // Lets go of both holds on a port we took. The exclusive mode belongs to the
     // terminal, not to the descriptor, so it would outlive our close while anyone else
-    // has the terminal open. A handle adopted from a calling program was never held
-    // by us and is left as its owner set it.
+    // has the terminal open (a pseudo-terminal's other end counts). A handle adopted
+    // from a calling program was never held by us and is left as its owner set it.
+    // A terminal already hung up (its adapter pulled out, its other end closed)
+    // refuses every request, this one too: its exclusive mode then stays until the
+    // last program that has it open closes it. Nobody can open a device that has
+    // gone anyway; the lock goes with our descriptor in any case.
     void release(int fd)
     {
         if (!held.remove(fd))
