@@ -183,7 +183,7 @@ public:
     // "Verify Sensor": the register dump, read by the configuration read's exchange,
     // compared with what the window would write; nothing is taken over.
     void menuVerifySensorClick();
-    void finishVerifySensor(const QByteArray &reply);
+    void finishVerifySensor(const QByteArray &reply, bool replyEnded);
     RegisterWords windowRegisterWords(); // what an upload of the window's set-up would write
     bool sensorConnected() const;        // found by the last search, its port open
     // The register values of the set-up write and the channel upload, from the controls.

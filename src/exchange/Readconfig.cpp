@@ -167,7 +167,7 @@ bool TformMain::takeRegisterDump(bool replyEnded)
     const DumpParse parsed = ParseRegisterDump(reply, &dump, nullptr, replyEnded);
     // A verification compares whatever a whole dump holds and takes nothing over.
     if (parsed == DumpParse::Complete && verifyingSensor) {
-        finishVerifySensor(reply);
+        finishVerifySensor(reply, replyEnded);
         return true;
     }
     // A reply that is rejected or stops part-way changes nothing: the engineer's
