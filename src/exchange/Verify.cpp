@@ -116,7 +116,7 @@ void TformMain::menuVerifySensorClick()
     enterFirstState(psReadConfigPrepare);
 }
 
-RegisterWords TformMain::windowRegisterWords()
+RegisterWords TformMain::windowRegisterWords() const
 {
     WindowSetup s;
     s.channelType = channelType();
