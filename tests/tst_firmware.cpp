@@ -13,9 +13,11 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 
@@ -407,20 +409,32 @@ private slots:
         QVERIFY(!f.rig.form->commPort.isOpen());
     }
 
-    // Keys and clicks during the loader are thrown away, not acted on afterwards.
+    // Keys and clicks during the loader are thrown away, not acted on afterwards; the
+    // pointer moved and a key pressed over the main window are not a request to quit.
     void noInputWhileTheLoaderRuns()
     {
         FirmwareRig f(QStringLiteral("01.12"));
         f.addUpgrade();
         QLineEdit edit;
-        f.loader.whileRunning = [&edit] {
+        f.rig.form->createWinId();
+        QWindow *window = f.rig.form->windowHandle();
+        QVERIFY(window);
+        f.loader.whileRunning = [&edit, window] {
             QCoreApplication::postEvent(&edit,
                                         new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
+            const QPointF at(20, 20);
+            QCoreApplication::postEvent(window, new QMouseEvent(QEvent::MouseMove, at, at, at, Qt::NoButton,
+                                                                Qt::NoButton, Qt::NoModifier));
+            QCoreApplication::postEvent(window,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
         };
         f.search();
         QCoreApplication::processEvents();
         QCOMPARE(f.loader.runs.size(), 1);
         QCOMPARE(edit.text(), QString());
+        QVERIFY(!f.rig.form->closedDuringFirmwareCheck);
+        QCOMPARE(f.boxes().last(), successBox);
+        QVERIFY(f.configurationRead());
 
         // The same key outside the loader's run does arrive.
         QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));

@@ -409,20 +409,24 @@ private slots:
     }
 
     // A dump that ends in the last register's value, with no line end after it: once
-    // the line has been quiet for a tick, that value is whole. Cut off after the
-    // marker, there is no value and the dump is not taken.
+    // the line has been quiet for a tick, that value is whole, to the read and to a
+    // verification alike. Cut off after the marker, there is no value and the dump is
+    // not taken.
     void dumpEndingInItsLastValue_data()
     {
         QTest::addColumn<QByteArray>("tail");
         QTest::addColumn<bool>("taken");
         QTest::addColumn<int>("exponent");
-        QTest::newRow("one digit") << QByteArray("3") << true << 3;
-        QTest::newRow("five digits") << QByteArray("00007") << true << 7;
-        QTest::newRow("no value") << QByteArray() << false << 0;
+        QTest::addColumn<bool>("verify"); // then verified with the same dump
+        QTest::newRow("one digit") << QByteArray("3") << true << 3 << false;
+        QTest::newRow("five digits") << QByteArray("00007") << true << 7 << false;
+        QTest::newRow("no value") << QByteArray() << false << 0 << false;
+        QTest::newRow("verified") << QByteArray("3") << true << 3 << true;
     }
     void dumpEndingInItsLastValue()
     {
         QFETCH(QByteArray, tail);
+        QFETCH(bool, verify);
         ExchangeRig rig(QStringLiteral("readconfig"));
         SimFaults silent;
         silent.silent = true;
@@ -435,6 +439,13 @@ private slots:
         rig.clock.advance(1000);
         QTEST(rig.form->statusText() == QLatin1String(" Sensor data received from EchoGauge"), "taken");
         QTEST(rig.form->flowExponent, "exponent");
+        if (!verify)
+            return;
+        rig.form->menuVerifySensorClick();
+        QVERIFY(rig.clock.advanceUntil([&] { return rig.serial.written(3).count("PDAh") == 2; }, 1000));
+        rig.serial.inject(3, dump);
+        rig.clock.advance(1000);
+        QCOMPARE(rig.form->statusText(), QStringLiteral(" The sensor holds what the window shows."));
     }
 
     // A silent sensor: three requests 10.2 s apart (the 10 s wait counted from the

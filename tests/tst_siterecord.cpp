@@ -370,6 +370,16 @@ private slots:
             << Facts{{"Sensor serial number", "^not known \u2014 configuration not read"},
                      {"Installed height", notRead}}
             << QStringList{} << QStringList{};
+        // The set-up write puts depth's type into the sensor: V-notch is no longer held.
+        QTest::newRow("V-notch commissioned, depth written, V-notch picked again")
+            << "type written" << Facts{{"Sensor holds the description", "^no: changed in the window"}}
+            << QStringList{} << QStringList{};
+        // The window shows 0 and 10 m, which the sensor does not hold.
+        QTest::newRow("type and crest height clamped on reading")
+            << "clamped" << Facts{{"Sensor holds the description", notKnown}} << QStringList{}
+            << QStringList{};
+        QTest::newRow("height changed, then uploaded")
+            << "uploaded" << Facts{{"Sensor holds the set-up", "^yes"}} << QStringList{} << QStringList{};
     }
 
     void report()
@@ -378,13 +388,36 @@ private slots:
         QFETCH(QStringList, pdfHas);
         ExchangeRig rig(QStringLiteral("siterecord"));
         TformMain &w = *rig.form;
-        const bool commissioned = site == QLatin1String("commissioned") || site == QLatin1String("changed");
-        SimSensor *sensor = commissioned                           ? commissionVNotch(rig)
-                            : site == QLatin1String("found")       ? rig.connectSensor()
-                            : site == QLatin1String("read failed") ? rig.connectSensor()
-                                                                   : nullptr;
+        const bool commissioned = site == QLatin1String("commissioned") || site == QLatin1String("changed") ||
+                                  site == QLatin1String("type written");
+        SimSensor *sensor = commissioned                    ? commissionVNotch(rig)
+                            : site != QLatin1String("none") ? rig.connectSensor()
+                                                            : nullptr;
         if (site == QLatin1String("changed"))
             w.btnChanIncClick(); // 91 degrees, not sent
+        const auto ended = [&] { return w.portState == psIdle; };
+        if (site == QLatin1String("type written")) {
+            w.cbChanType->setCurrentIndex(ctMeasureDepth);
+            w.StartWriteConfig();
+            QVERIFY(rig.clock.advanceUntil(ended, 20000));
+            QCOMPARE(sensor->reg(128), ctMeasureDepth);
+            w.cbChanType->setCurrentIndex(ctVNotchWeir);
+        }
+        if (site == QLatin1String("clamped") || site == QLatin1String("uploaded")) {
+            if (site == QLatin1String("clamped")) {
+                sensor->setRegister(128, 9);
+                sensor->setRegister(130, 12000);
+            }
+            w.StartReadConfig();
+            QVERIFY(rig.clock.advanceUntil(ended, 15000));
+            QCOMPARE(w.statusText(), QStringLiteral(" Sensor data received from EchoGauge"));
+        }
+        if (site == QLatin1String("uploaded")) {
+            w.trackSensorHeight->setValue(w.trackSensorHeight->value() - 100);
+            w.btnSendChannelDataClick();
+            QVERIFY(rig.clock.advanceUntil(ended, 60000));
+            QCOMPARE(w.statusText(), QStringLiteral(" Channel data successfully written"));
+        }
         if (site == QLatin1String("read failed")) {
             sensor->faults.silent = true;
             w.StartReadConfig();
@@ -400,7 +433,8 @@ private slots:
             said.insert(f.first, f.second);
         QFETCH(Facts, facts);
         for (auto it = facts.cbegin(); it != facts.cend(); ++it)
-            QVERIFY2(said.value(it.key()).contains(QRegularExpression(it.value())), qPrintable(it.key()));
+            QVERIFY2(said.value(it.key()).contains(QRegularExpression(it.value())),
+                     qPrintable(it.key() + QStringLiteral(": ") + said.value(it.key())));
         if (pdfHas.isEmpty())
             return;
 

@@ -183,12 +183,12 @@ public:
     // "Verify Sensor": the register dump, read by the configuration read's exchange,
     // compared with what the window would write; nothing is taken over.
     void menuVerifySensorClick();
-    void finishVerifySensor(const QByteArray &reply);
-    RegisterWords windowRegisterWords(); // what an upload of the window's set-up would write
-    bool sensorConnected() const;        // found by the last search, its port open
+    void finishVerifySensor(const QByteArray &reply, bool replyEnded);
+    RegisterWords windowRegisterWords() const; // what an upload of the window's set-up would write
+    bool sensorConnected() const;              // found by the last search, its port open
     // The register values of the set-up write and the channel upload, from the controls.
-    quint16 SensorHeightWord();
-    quint16 WindowHighWord();
+    quint16 SensorHeightWord() const;
+    quint16 WindowHighWord() const;
     quint16 LostEchoWord();          // may correct the typed value and say so
     QByteArray writeConfigCommand(); // the register write of writeStep
 
@@ -338,15 +338,19 @@ public:
     void menuSaveReportClick();
     SiteReport siteReport() const; // what the window knows now, for the report
 
-    // The description the sensor is known to hold: read from it or sent to it.
-    void confirmDescription(bool sent);
+    // What a read found in the sensor: every register it took as it stood. R1 comes from
+    // the dump's other values, as the read does not show it.
+    void recordReadRegisters(const RegisterDump &dump, const QMap<int, qint32> &others);
+    // A register write the sensor acknowledged.
+    void recordWrittenRegister(int reg, quint16 word);
 
-    bool sensorFound = false;                            // identified and accepted by the last search
-    bool configRead = false;                             // its configuration read since
-    bool setupConfirmed = false;                         // the set-up read from or written to it since
-    std::optional<HeldDescription> confirmedDescription; // read from or sent to it since
-    std::optional<VerificationRecord> lastVerification;  // of it
-    qint32 sensorSerial = 0;                             // as the last configuration read gave it
+    bool sensorFound = false;                           // identified and accepted by the last search
+    bool configRead = false;                            // its configuration read since
+    RegisterWords heldRegisters;                        // the words it is known to hold, since it was found
+    bool heldDescriptionSent = false;                   // its description came by an upload, table and all
+    quint16 sentWord = 0;                               // of the register write under way
+    std::optional<VerificationRecord> lastVerification; // of it
+    qint32 sensorSerial = 0;                            // as the last configuration read gave it
     QAction *menuShowFlowTable = nullptr;
     QAction *menuExportFlowTable = nullptr;
     QAction *menuExportHistory = nullptr;

@@ -7,6 +7,7 @@
 #include "app/Sitereport.h"
 #include "channel/Flowtableview.h"
 #include "core/Csv.h"
+#include "exchange/Readconfig.h"
 #include "exchange/Setconfig.h"
 #include "measure/Historyexport.h"
 
@@ -157,14 +158,45 @@ void TformMain::menuSaveReportClick()
              [&](const QString &path, QString *why) { return WriteSiteReport(path, report, why); });
 }
 
-void TformMain::confirmDescription(bool sent)
+void TformMain::recordReadRegisters(const RegisterDump &dump, const QMap<int, qint32> &others)
 {
-    const HeldDescription now{channelType(), dimensionsShown(), sent};
+    const RegisterDump shown = AdjustedRegisterDump(dump);
+    QMap<int, std::pair<qint32, qint32>> read{{23, {dump.height, shown.height}},
+                                              {24, {dump.lostEcho, shown.lostEcho}},
+                                              {128, {dump.channelType, shown.channelType}},
+                                              {129, {dump.notchWidth, shown.notchWidth}},
+                                              {130, {dump.crestHeight, shown.crestHeight}},
+                                              {131, {dump.channelWidth, shown.channelWidth}},
+                                              {132, {dump.flowExponent, shown.flowExponent}}};
+    read.insert(1, {others.value(1, -1), others.value(1, -1)});
+    // Older firmware prints its registers signed: -1 is the register 65535.
+    const auto register16 = [](qint32 v) { return v >= -0x8000 && v <= 0xFFFF; };
+    bool descriptionAsHeld = true;
+    for (int reg = 128; reg <= 131; ++reg)
+        descriptionAsHeld = descriptionAsHeld && heldRegisters.contains(reg) &&
+                            heldRegisters.value(reg) == quint16(read.value(reg).first);
+    for (auto it = read.cbegin(); it != read.cend(); ++it) {
+        const auto [inSensor, inWindow] = it.value();
+        // A value the read had to clamp is not the one the window shows: the sensor
+        // holds something else, and what is not known is not claimed.
+        if (register16(inSensor) && register16(inWindow) && quint16(inSensor) == quint16(inWindow))
+            heldRegisters.insert(it.key(), quint16(inSensor));
+        else
+            heldRegisters.remove(it.key());
+    }
     // Reading back what was sent leaves it sent: the sensor holds its table too.
-    if (!sent && confirmedDescription && confirmedDescription->sent &&
-        confirmedDescription->sameAs(now.type, now.dims))
-        return;
-    confirmedDescription = now;
+    heldDescriptionSent = heldDescriptionSent && descriptionAsHeld;
+}
+
+void TformMain::recordWrittenRegister(int reg, quint16 word)
+{
+    // Another channel type makes the dimensions and table held another channel's.
+    if (reg == 128 && heldRegisters.value(reg, quint16(~word)) != word) {
+        for (int r = 64; r <= 132; ++r) // the table, 64..127, and the rest of the description
+            heldRegisters.remove(r);
+        heldDescriptionSent = false;
+    }
+    heldRegisters.insert(reg, word);
 }
 
 SiteReport TformMain::siteReport() const
@@ -189,9 +221,9 @@ SiteReport TformMain::siteReport() const
     r.lostEchoValue = editLostEchoValue->text().trimmed();
     r.channelType = channelType();
     r.dims = dimensionsShown();
-    r.setupConfirmed = setupConfirmed;
-    r.setupChanged = setupChanged;
-    r.heldDescription = confirmedDescription;
+    r.held = heldRegisters;
+    r.window = windowRegisterWords();
+    r.descriptionSent = heldDescriptionSent;
     r.lastVerification = lastVerification;
     const qint64 n = historyEntries->size();
     for (qint64 i = std::max<qint64>(0, n - reportMeasurements); i < n; ++i)

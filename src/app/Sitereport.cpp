@@ -20,6 +20,32 @@ namespace {
 const QString noSensor = QStringLiteral("not known \u2014 no sensor found");
 const QString notRead = QStringLiteral("not known \u2014 configuration not read from the sensor");
 
+// The registers of the set-up, and those of the description from which its table follows.
+const QList<int> setupRegisters{1, 23, 24};
+const QList<int> descriptionRegisters{128, 129, 130, 131};
+
+enum class Held
+{
+    NotKnown,
+    Differs,
+    Same,
+};
+
+// Register by register, as a verification compares them: a word the sensor is known to
+// hold that is not the window's is a difference; the same only where every word is known.
+Held heldAsShown(const SiteReport &r, const QList<int> &registers)
+{
+    bool allKnown = true;
+    for (int reg : registers) {
+        const auto held = r.held.constFind(reg);
+        if (held == r.held.cend())
+            allKnown = false;
+        else if (held.value() != r.window.value(reg))
+            return Held::Differs;
+    }
+    return allKnown ? Held::Same : Held::NotKnown;
+}
+
 QString metres(qint32 mm)
 {
     return MetresText(mm) + QStringLiteral(" m");
@@ -234,17 +260,19 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
     QString description = noSensor;
     QString verified = noSensor;
     if (r.sensorFound) {
-        if (!r.setupConfirmed)
+        const Held setupHeld = heldAsShown(r, setupRegisters);
+        if (setupHeld == Held::NotKnown)
             setup = QStringLiteral("not known \u2014 not read or written since the sensor was found");
-        else if (r.setupChanged)
+        else if (setupHeld == Held::Differs)
             setup = QStringLiteral("no: changed in the window since the last read or write");
         else
             setup = QStringLiteral("yes: as last read from or written to the sensor");
-        if (!r.heldDescription)
+        const Held descriptionHeld = heldAsShown(r, descriptionRegisters);
+        if (descriptionHeld == Held::NotKnown)
             description = QStringLiteral("not known \u2014 not read or sent since the sensor was found");
-        else if (!r.heldDescription->sameAs(r.channelType, r.dims))
+        else if (descriptionHeld == Held::Differs)
             description = QStringLiteral("no: changed in the window since the last read or upload");
-        else if (r.heldDescription->sent)
+        else if (r.descriptionSent)
             description = QStringLiteral("yes: as last sent to the sensor");
         else
             description = QStringLiteral("yes: as read from the sensor (its flow table not read back)");
@@ -265,18 +293,9 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
     return f;
 }
 
-bool HeldDescription::sameAs(qint32 otherType, const ChannelDimensions &d) const
-{
-    for (int reg = 128; reg <= 131; ++reg)
-        if (DescriptionRegisterWord(reg, type, dims, 0) != DescriptionRegisterWord(reg, otherType, d, 0))
-            return false;
-    return true;
-}
-
 bool ReportTableWasSent(const SiteReport &r)
 {
-    return r.sensorFound && r.heldDescription && r.heldDescription->sent &&
-           r.heldDescription->sameAs(r.channelType, r.dims);
+    return r.sensorFound && r.descriptionSent && heldAsShown(r, descriptionRegisters) == Held::Same;
 }
 
 void DrawChannelPicture(QPainter &p, int W, int H, qint32 type, const ChannelDimensions &d)

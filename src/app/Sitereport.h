@@ -13,19 +13,6 @@
 
 class QPainter;
 
-// A channel description the sensor is known to hold: taken from its registers by a
-// configuration read, or sent to it by an upload.
-struct HeldDescription
-{
-    qint32 type = ctMeasureDistance;
-    ChannelDimensions dims;
-    bool sent = false; // by an upload, table and all; else read (the table is not read back)
-
-    // The same to the sensor: the same words in the description registers 128..131,
-    // from which the flow table follows.
-    bool sameAs(qint32 otherType, const ChannelDimensions &d) const;
-};
-
 // What the commissioning report says about a site: everything the window knows at
 // the moment it is made, as plain data, so that its content is tested without a window.
 struct SiteReport
@@ -45,12 +32,12 @@ struct SiteReport
     QString lostEchoValue;
     qint32 channelType = ctMeasureDistance;
     ChannelDimensions dims;
-    // Since the sensor was found: the set-up read from it or written to it, and the
-    // description it was last known to hold. Without either, whether it holds what
-    // the window shows is not known.
-    bool setupConfirmed = false;
-    bool setupChanged = false; // the changed mark of the sensor set-up
-    std::optional<HeldDescription> heldDescription;
+    // Since the sensor was found: the register words it is known to hold, read from it
+    // or written to it, against those the window would write. Where a word is not
+    // known, whether the sensor holds what the window shows is not known either.
+    RegisterWords held;
+    RegisterWords window;
+    bool descriptionSent = false; // the description held came by an upload, table and all
     std::optional<VerificationRecord> lastVerification;
     QList<HistoryRecord> lastMeasurements; // at most reportMeasurements, oldest first
 };

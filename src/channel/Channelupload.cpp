@@ -29,6 +29,8 @@ void TformMain::StartChannelUpload()
         ShowChannelControls(); // the calibration caption follows the exponent
     }
     EnableSensorControls(false);
+    // Until every step is written, the sensor may hold half of one table and half of another.
+    heldDescriptionSent = false;
     enterFirstState(psChannelPrepare);
 }
 
@@ -62,7 +64,8 @@ void TformMain::ChannelUploadTick()
         return;
     }
     const int step = channelStep;
-    const QByteArray command = RegisterWriteCommand(UploadRegister(step), uploadValue(step));
+    sentWord = uploadValue(step);
+    const QByteArray command = RegisterWriteCommand(UploadRegister(step), sentWord);
     sendAttempt(QStringLiteral(" Writing channel data %1 of %2").arg(step).arg(uploadSteps - 1), command,
                 sensorPassthrough, sensorPassthrough ? uploadTimeoutPassthrough : uploadTimeoutDirect);
 }
@@ -72,11 +75,12 @@ bool TformMain::takeUploadAcknowledgement()
     // An acknowledged step is never written again, and its "OK" is used up so that it
     // cannot stand for the next step's acknowledgement.
     rxBuffer->Clear();
+    heldRegisters.insert(UploadRegister(channelStep), sentWord);
     ++channelStep;
     if (channelStep >= uploadSteps) {
         finishExchange(QStringLiteral(" Channel data successfully written"), true);
         markChannelChanged(false);
-        confirmDescription(true);
+        heldDescriptionSent = true;
         return true;
     }
     attempt = 0;

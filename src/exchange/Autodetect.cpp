@@ -80,8 +80,8 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
     // What was known of the last sensor is not known of the one this search finds.
     sensorFound = false;
     configRead = false;
-    setupConfirmed = false;
-    confirmedDescription.reset();
+    heldRegisters.clear();
+    heldDescriptionSent = false;
     lastVerification.reset();
     verifyingSensor = false;
 

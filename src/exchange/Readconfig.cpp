@@ -167,13 +167,14 @@ bool TformMain::takeRegisterDump(bool replyEnded)
     const DumpParse parsed = ParseRegisterDump(reply, &dump, nullptr, replyEnded);
     // A verification compares whatever a whole dump holds and takes nothing over.
     if (parsed == DumpParse::Complete && verifyingSensor) {
-        finishVerifySensor(reply);
+        finishVerifySensor(reply, replyEnded);
         return true;
     }
     // A reply that is rejected or stops part-way changes nothing: the engineer's
     // description must never take numbers the application itself refused.
     if (parsed != DumpParse::Complete || !ValidRegisterDump(dump, firmwareVersion))
         return false;
+    recordReadRegisters(dump, DumpRegisterValues(reply, {1}, replyEnded));
     applyRegisterDump(AdjustedRegisterDump(dump));
     return true;
 }
@@ -203,14 +204,12 @@ void TformMain::applyRegisterDump(const RegisterDump &d)
 
     sensorSerial = d.serial;
     configRead = true;
-    setupConfirmed = true;
     textSerial->setText(SerialLabelText(d.serial, firmwareVersion));
     textSerial->adjustSize(); // a six-digit serial must not be cut off
     textSerial->setVisible(true);
 
     // What is shown is now what the sensor holds.
     setupChanged = false;
-    confirmDescription(false);
     ShowChannelControls();
     pbSensor->update();
     pbChannel->update();

@@ -22,6 +22,7 @@ constexpr quint16 reportFlowBit = 0x8000;
 constexpr quint16 smallSensorWindow = 2500;
 constexpr quint16 largeSensorWindow = 5000;
 constexpr int writeSteps = 4;
+constexpr int writeRegisters[writeSteps] = {1, 23, 24, 128};
 } // namespace
 
 quint16 SensorHeightValue(qint32 channelType, qint32 heightMm)
@@ -60,12 +61,12 @@ LostEchoEntry LostEchoFromText(const QString &text, qint32 oldValue)
     return {v, v == entered ? LostEchoEntry::None : LostEchoEntry::Adjusted};
 }
 
-quint16 TformMain::SensorHeightWord()
+quint16 TformMain::SensorHeightWord() const
 {
     return SensorHeightValue(channelType(), trackSensorHeight->maximum() - trackSensorHeight->value());
 }
 
-quint16 TformMain::WindowHighWord()
+quint16 TformMain::WindowHighWord() const
 {
     return WindowHighValue(channelType(), cbSetMaxHeight->isChecked(), maxHeightPercent, SensorHeightWord(),
                            sensorType);
@@ -99,14 +100,19 @@ QByteArray TformMain::writeConfigCommand()
 {
     switch (writeStep) {
     case 0:
-        return RegisterWriteCommand(1, WindowHighWord());
+        sentWord = WindowHighWord();
+        break;
     case 1:
-        return RegisterWriteCommand(23, SensorHeightWord());
+        sentWord = SensorHeightWord();
+        break;
     case 2:
-        return RegisterWriteCommand(24, LostEchoWord());
+        sentWord = LostEchoWord();
+        break;
     default:
-        return RegisterWriteCommand(128, quint16(channelType()));
+        sentWord = quint16(channelType());
+        break;
     }
+    return RegisterWriteCommand(writeRegisters[std::min<int>(writeStep, writeSteps - 1)], sentWord);
 }
 
 void TformMain::WriteConfigTick()
@@ -149,13 +155,13 @@ bool TformMain::takeWriteAcknowledgement()
 {
     PurgeReceive();
     rxBuffer->Clear();
+    recordWrittenRegister(writeRegisters[std::min<int>(writeStep, writeSteps - 1)], sentWord);
     ++writeStep;
     attempt = 0;
     if (writeStep < writeSteps)
         return false;
     finishExchange(QStringLiteral(" Sensor data successfully written"), true);
     setupChanged = false;
-    setupConfirmed = true;
     setCaptionColour(btnSetHeight, winColor(0));
     return true;
 }

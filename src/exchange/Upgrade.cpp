@@ -75,7 +75,8 @@ protected:
         case QEvent::DragMove:
         case QEvent::Drop:
         case QEvent::Close: // closing the window half-way through a flash
-            if (watched == window || watched == window->windowHandle())
+            // Only a close is held for later: input to the window is no request to quit.
+            if (event->type() == QEvent::Close && (watched == window || watched == window->windowHandle()))
                 *closeHeld = true;
             event->ignore(); // refused, as the one who asked is told
             return true;

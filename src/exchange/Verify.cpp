@@ -43,13 +43,13 @@ RegisterWords UploadRegisterWords(const WindowSetup &s)
     return words;
 }
 
-QMap<int, qint32> DumpRegisterValues(const QByteArray &reply, const QList<int> &registers)
+QMap<int, qint32> DumpRegisterValues(const QByteArray &reply, const QList<int> &registers, bool replyEnded)
 {
     QMap<int, qint32> values;
     for (int reg : registers) {
         qint32 pos = 0;
         qint32 value = 0;
-        if (reg >= 0 && reg <= 0x7FFF && ParseRegister(reply, pos, qint16(reg), value))
+        if (reg >= 0 && reg <= 0x7FFF && ParseRegister(reply, pos, qint16(reg), value, replyEnded))
             values.insert(reg, value);
     }
     return values;
@@ -116,7 +116,7 @@ void TformMain::menuVerifySensorClick()
     enterFirstState(psReadConfigPrepare);
 }
 
-RegisterWords TformMain::windowRegisterWords()
+RegisterWords TformMain::windowRegisterWords() const
 {
     WindowSetup s;
     s.channelType = channelType();
@@ -131,7 +131,7 @@ RegisterWords TformMain::windowRegisterWords()
     return UploadRegisterWords(s);
 }
 
-void TformMain::finishVerifySensor(const QByteArray &reply)
+void TformMain::finishVerifySensor(const QByteArray &reply, bool replyEnded)
 {
     verifyingSensor = false;
     const RegisterWords window = windowRegisterWords();
@@ -141,7 +141,7 @@ void TformMain::finishVerifySensor(const QByteArray &reply)
     for (int reg = firstTableRegister; reg <= lastTableRegister; ++reg)
         if (!window.contains(reg))
             wanted.append(reg);
-    const SensorComparison c = CompareWithSensor(DumpRegisterValues(reply, wanted), window);
+    const SensorComparison c = CompareWithSensor(DumpRegisterValues(reply, wanted, replyEnded), window);
 
     VerificationRecord record;
     record.at = QDateTime::currentDateTime();

@@ -29,8 +29,10 @@ struct WindowSetup
 RegisterWords UploadRegisterWords(const WindowSetup &setup);
 
 // The values a register dump lists for the given registers, each looked for on its
-// own; a register the dump does not list is left out.
-QMap<int, qint32> DumpRegisterValues(const QByteArray &reply, const QList<int> &registers);
+// own; a register the dump does not list is left out. replyEnded: the line has fallen
+// quiet, so digits that end the reply are a whole value.
+QMap<int, qint32> DumpRegisterValues(const QByteArray &reply, const QList<int> &registers,
+                                     bool replyEnded = false);
 
 // One register in which the sensor and the window disagree, as the engineer reads it.
 struct RegisterDifference
