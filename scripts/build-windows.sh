@@ -78,10 +78,20 @@ done
 # Debian's mingw runtime keeps its debugging symbols (libstdc++ 23 MB of them).
 find "$package" -name '*.dll' -exec $mingw-strip --strip-unneeded {} +
 
+# The uninstaller removes what the installer put there and nothing else: the
+# package's files, then its folders, deepest first (a folder that still holds
+# something stays).
+installed=$build_dir/installed-files.nsh
+(
+    cd "$package"
+    find . -type f | sort | sed 's|^\./||; s|/|\\|g; s|.*|  Delete "$INSTDIR\\&"|'
+    find . -mindepth 1 -type d | sort -r | sed 's|^\./||; s|/|\\|g; s|.*|  RMDir "$INSTDIR\\&"|'
+) >"$installed"
+
 version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 installer=$build_dir/EchoGauge-Setup-$version-win64.exe
 makensis -V2 -DVERSION="$version" -DSOURCE="$(cd "$package" && pwd)" -DOUTFILE="$(pwd)/$installer" \
-    packaging/windows/echogauge-setup.nsi
+    -DINSTALLED_FILES="$(realpath "$installed")" packaging/windows/echogauge-setup.nsi
 echo "Built:"
 ls -l "$build_dir/echogauge-setup.exe" "$installer" | awk '{printf "  %-48s %10d bytes\n", $NF, $5}'
 du -sb "$package" | awk '{printf "  %-48s %10d bytes\n", $2 "/", $1}'
