@@ -5,8 +5,8 @@
 #                                 (Qt's DLLs and plugins, the mingw runtime, UPD_Files),
 #   EchoGauge-Setup-<version>-win64.exe   the installer (NSIS).
 # The Qt for Windows is $QT_MINGW_PREFIX when set (an unpacked Qt 6 built with
-# mingw-w64), else the tarball $QT_MINGW_TARBALL, else ../shared/windows/qt6-mingw-6.4.2.tar.xz,
-# unpacked into the build folder. Installs the Debian packages it needs.
+# mingw-w64), else the tarball $QT_MINGW_TARBALL, else ../shared/windows/qt6-mingw-6.4.2-net.tar.xz
+# (Qt with Qt Network), unpacked into the build folder. Installs the Debian packages it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build-win}
@@ -16,8 +16,8 @@ bash scripts/install-deps.sh
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64 qt6-base-dev-tools nsis xz-utils
 mkdir -p "$build_dir"
 
-default_tarball=../shared/windows/qt6-mingw-6.4.2.tar.xz
-default_sha256=3961240be53a05f18500735992376b4b70b3e1b3690e47167927f50931f667d2
+default_tarball=../shared/windows/qt6-mingw-6.4.2-net.tar.xz
+default_sha256=f3e872537a70263b3e48bde4ebbe31c3afe9d249fdc7e29108d5060464b1d712
 qt=${QT_MINGW_PREFIX:-}
 if [ -z "$qt" ]; then
     tarball=${QT_MINGW_TARBALL:-$default_tarball}
@@ -78,10 +78,20 @@ done
 # Debian's mingw runtime keeps its debugging symbols (libstdc++ 23 MB of them).
 find "$package" -name '*.dll' -exec $mingw-strip --strip-unneeded {} +
 
+# The uninstaller removes what the installer put there and nothing else: the
+# package's files, then its folders, deepest first (a folder that still holds
+# something stays).
+installed=$build_dir/installed-files.nsh
+(
+    cd "$package"
+    find . -type f | sort | sed 's|^\./||; s|/|\\|g; s|.*|  Delete "$INSTDIR\\&"|'
+    find . -mindepth 1 -type d | sort -r | sed 's|^\./||; s|/|\\|g; s|.*|  RMDir "$INSTDIR\\&"|'
+) >"$installed"
+
 version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 installer=$build_dir/EchoGauge-Setup-$version-win64.exe
 makensis -V2 -DVERSION="$version" -DSOURCE="$(cd "$package" && pwd)" -DOUTFILE="$(pwd)/$installer" \
-    packaging/windows/echogauge-setup.nsi
+    -DINSTALLED_FILES="$(realpath "$installed")" packaging/windows/echogauge-setup.nsi
 echo "Built:"
 ls -l "$build_dir/echogauge-setup.exe" "$installer" | awk '{printf "  %-48s %10d bytes\n", $NF, $5}'
 du -sb "$package" | awk '{printf "  %-48s %10d bytes\n", $2 "/", $1}'

@@ -8,7 +8,8 @@
 #   - the main window against echogauge-sim behind that port, direct and through a
 #     logger at 19200, and the program itself finding the sensor and keeping it;
 #   - the installer: silent installs per user and per machine, the installed
-#     program started and its window found, silent uninstalls.
+#     program started and its window found, silent uninstalls that keep the
+#     engineer's update files, loader and guide unless /RemoveData is given.
 # Builds what is missing (scripts/build-windows.sh, and the Linux simulator in
 # build/ or $BUILD_DIR). The program's windows are drawn on an Xvfb display of
 # the script's own.
@@ -200,6 +201,28 @@ stop_sim
 
 echo "== the installer"
 installer=$(ls "$win"/EchoGauge-Setup-*-win64.exe | head -1)
+listing() { (cd "$1" 2>/dev/null && find . | LC_ALL=C sort | tr '\n' ' '); }
+# What the uninstaller leaves in a folder (nothing when the folder is gone) once it
+# is done: it goes on from a copy of itself, so the folder is watched until its
+# uninstaller is gone and nothing has changed for two seconds.
+left_behind() {
+    local dir=$1 last=none now same=0
+    for _ in $(seq 600); do
+        now=$(listing "$dir")
+        if [ "$now" = "$last" ] && [ ! -e "$dir/uninstall.exe" ]; then
+            same=$((same + 1))
+            [ "$same" -ge 20 ] && break
+        else
+            same=0
+        fi
+        last=$now
+        sleep 0.1
+    done
+    echo "$now"
+}
+# What the engineer puts beside the program, and may not get again in the field.
+engineers=(UPD_Files/EG-01.13.upd flashldr.exe DOC-115-0001-QuickStart.pdf)
+kept=$(printf '%s\n' . ./UPD_Files "${engineers[@]/#/./}" | LC_ALL=C sort | tr '\n' ' ')
 start_server
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\EchoGauge Setup'
 for mode in CurrentUser AllUsers; do
@@ -223,11 +246,18 @@ for mode in CurrentUser AllUsers; do
     check "$mode: the installed program runs with its window" run_program "$unix_dir/echogauge-setup.exe" \
         wine "$win/eg-wintool.exe" close-window "$caption" 60
     check "$mode: it stored its settings on closing" test -n "$(reg_value "$key" Options)"
+    for f in "${engineers[@]}"; do echo "placed after installing" >"$unix_dir/$f"; done
     remove=
-    [ "$mode" = AllUsers ] && remove=/RemoveSettings
+    [ "$mode" = AllUsers ] && remove="/RemoveSettings /RemoveData"
     wine "$unix_dir/uninstall.exe" /S "/$mode" $remove >>"$work/logs/installer.log" 2>&1
-    # The uninstaller goes on from a copy of itself; the folder goes when it is done.
-    check "$mode: uninstalled, nothing left in its folder" wait_for 60 test ! -e "$unix_dir"
+    left=$(left_behind "$unix_dir")
+    echo "    left in its folder: ${left:-(the folder is gone)}"
+    if [ "$mode" = AllUsers ]; then
+        check "$mode: uninstalled with /RemoveData, nothing left in its folder" test -z "$left"
+    else
+        check "$mode: uninstalled, only the update file, loader and guide left" test "$left" = "$kept"
+        rm -rf "$unix_dir"
+    fi
     check "$mode: the Start-menu entry gone" test ! -e "$start_menu"
     check "$mode: gone from Apps" bash -c "! wine reg query '$root\\$uninstall_key' >/dev/null 2>&1"
     if [ "$mode" = AllUsers ]; then

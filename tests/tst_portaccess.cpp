@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -64,6 +66,31 @@ class TestPortAccess : public QObject
     Q_OBJECT
 
 private slots:
+    // An open's error, as Linux gives it or as Windows does, in the classes the
+    // closing message tells apart. Windows's codes overlap the error numbers (13 is
+    // EACCES here, invalid data there): they are never classed as they are.
+    void refusalForError_data()
+    {
+        QTest::addColumn<bool>("windows");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<PortRefusal>("refusal");
+        QTest::newRow("EACCES") << false << EACCES << PortRefusal::NoPermission;
+        QTest::newRow("EBUSY") << false << EBUSY << PortRefusal::InUse;
+        QTest::newRow("ENOENT") << false << ENOENT << PortRefusal::None;
+        QTest::newRow("access denied: held") << true << 5 << PortRefusal::InUse;
+        QTest::newRow("sharing violation: held") << true << 32 << PortRefusal::InUse;
+        QTest::newRow("file not found: gone") << true << 2 << PortRefusal::None;
+        QTest::newRow("invalid data, EACCES's number") << true << 13 << PortRefusal::None;
+        QTest::newRow("no error") << true << 0 << PortRefusal::None;
+    }
+    void refusalForError()
+    {
+        QFETCH(bool, windows);
+        QFETCH(int, error);
+        QFETCH(PortRefusal, refusal);
+        QCOMPARE(RefusalForError(windows ? ErrorNumberForWindowsError(quint32(error)) : error), refusal);
+    }
+
     // Lines of /proc/locks against the node 00:17 inode 1234.
     void flockHolders_data()
     {
@@ -303,6 +330,10 @@ private slots:
             << QList<RefusedPort>{permission("COM33", "/dev/ttyUSB0", QString())}
             << notFound1 + "COM33 (/dev/ttyUSB0): no permission\n\n"
                            "Ask your system administrator for access to /dev/ttyUSB0.";
+        QTest::newRow("in use on Windows: no device, no holder")
+            << QList<RefusedPort>{inUse("COM7", QString())}
+            << notFound1 + "COM7: in use by another program\n\nClose the program that holds the port, " +
+                   searchAgain;
         RefusedPort missing = permission("COM3", "/dev/ttyS2", "dialout");
         missing.refusal = PortRefusal::None;
         QTest::newRow("nothing the user can act on") << QList<RefusedPort>{missing} << QString();

@@ -1,14 +1,18 @@
 ; The Windows installer of EchoGauge Setup, built by scripts/build-windows.sh:
 ;   makensis -DVERSION=<x.y> -DSOURCE=<folder the program runs from> -DOUTFILE=<installer>
+;            -DINSTALLED_FILES=<list of Delete and RMDir lines for what SOURCE holds>
 ; Per-user or per-machine as the user chooses (a page, or /CurrentUser and /AllUsers
-; on the command line); /S installs silently. The uninstaller keeps the user's
-; settings unless "Remove my settings" is chosen (or /RemoveSettings given).
+; on the command line); /S installs silently. The uninstaller removes what the
+; installer put there; it keeps the user's settings unless "Remove my settings" is
+; chosen (or /RemoveSettings given), and the update files, the loader and the guide
+; the engineer put beside the program unless "Remove update files, loader and
+; guide" is chosen (or /RemoveData given).
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
 
-!ifndef VERSION | SOURCE | OUTFILE
-  !error "VERSION, SOURCE and OUTFILE must be defined"
+!ifndef VERSION | SOURCE | OUTFILE | INSTALLED_FILES
+  !error "VERSION, SOURCE, OUTFILE and INSTALLED_FILES must be defined"
 !endif
 
 !define APPNAME "EchoGauge Setup"
@@ -69,16 +73,13 @@ FunctionEnd
 
 Section "${APPNAME}" SecProgram
   SectionIn RO
+  ; The whole package, as INSTALLED_FILES lists it for the uninstaller.
   SetOutPath "$INSTDIR"
-  File "${SOURCE}\${PROGRAM}"
-  File "${SOURCE}\*.dll"
-  SetOutPath "$INSTDIR\platforms"
-  File "${SOURCE}\platforms\*.dll"
-  SetOutPath "$INSTDIR\styles"
-  File "${SOURCE}\styles\*.dll"
+  File /r "${SOURCE}\*"
   ; The firmware update files go here, and the maker's loader flashldr.exe beside
   ; the program: the application looks for both there.
   CreateDirectory "$INSTDIR\UPD_Files"
+  ; The shortcut starts the program in its own folder.
   SetOutPath "$INSTDIR"
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -102,27 +103,8 @@ SectionEnd
 Section "un.${APPNAME}" SecUninstall
   SectionIn RO
   Delete "$SMPROGRAMS\${APPNAME}.lnk"
-  Delete "$INSTDIR\${PROGRAM}"
-  Delete "$INSTDIR\Qt6Core.dll"
-  Delete "$INSTDIR\Qt6Gui.dll"
-  Delete "$INSTDIR\Qt6Widgets.dll"
-  Delete "$INSTDIR\libgcc_s_seh-1.dll"
-  Delete "$INSTDIR\libstdc++-6.dll"
-  Delete "$INSTDIR\libwinpthread-1.dll"
-  Delete "$INSTDIR\platforms\qwindows.dll"
-  Delete "$INSTDIR\platforms\qoffscreen.dll"
-  RMDir "$INSTDIR\platforms"
-  Delete "$INSTDIR\styles\qwindowsvistastyle.dll"
-  RMDir "$INSTDIR\styles"
-  ; The program's folder holds what the engineer put there for it: the update files,
-  ; the maker's loader and the quick-start guide. They go with it; anything else a
-  ; user left there keeps the folder.
-  Delete "$INSTDIR\UPD_Files\*.upd"
-  RMDir "$INSTDIR\UPD_Files"
-  Delete "$INSTDIR\flashldr.exe"
-  Delete "$INSTDIR\DOC-115-0001*.pdf"
+  !include "${INSTALLED_FILES}"
   Delete "$INSTDIR\${UNINSTALLER}"
-  RMDir "$INSTDIR"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd
 
@@ -130,6 +112,21 @@ SectionEnd
 Section /o "un.Remove my settings" SecRemoveSettings
   DeleteRegKey HKCU "${SETTINGS_KEY}"
   DeleteRegKey /ifempty HKCU "Software\${COMPANY}"
+SectionEnd
+
+; Off unless chosen: what the engineer put beside the program for it (the update
+; files, the maker's loader, the quick-start guide) may not be found again in the
+; field, and an upgrade is often an uninstall followed by an install.
+Section /o "un.Remove update files, loader and guide" SecRemoveData
+  Delete "$INSTDIR\UPD_Files\*.upd"
+  Delete "$INSTDIR\flashldr.exe"
+  Delete "$INSTDIR\DOC-115-0001*.pdf"
+SectionEnd
+
+; Last: the folders go when nothing is left in them.
+Section "-un.Folders"
+  RMDir "$INSTDIR\UPD_Files"
+  RMDir "$INSTDIR"
 SectionEnd
 
 Function un.onInit
@@ -141,8 +138,14 @@ Function un.onInit
   ${IfNot} ${Errors}
     SectionSetFlags ${SecRemoveSettings} ${SF_SELECTED}
   ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/RemoveData" $1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecRemoveData} ${SF_SELECTED}
+  ${EndIf}
 FunctionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecRemoveSettings} "The last connection, window places and options kept in your registry."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecRemoveData} "The firmware update files in UPD_Files, the loader flashldr.exe and the quick-start guide put beside the program."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END

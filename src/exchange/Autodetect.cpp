@@ -198,7 +198,10 @@ void TformMain::openNextSearchCandidate()
 void TformMain::explainRefusedPorts()
 {
 #ifdef _WIN32
-    const QList<RefusedPort> described = refusedPorts;
+    // Windows names a port by its COM name alone, and does not tell who holds it.
+    QList<RefusedPort> described = refusedPorts;
+    for (RefusedPort &p : described)
+        p.device.clear();
 #else
     QList<RefusedPort> described;
     for (const RefusedPort &p : std::as_const(refusedPorts))

@@ -8,7 +8,9 @@
 
 #include <cerrno>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <grp.h>
 #include <limits.h>
@@ -32,6 +34,34 @@ PortRefusal RefusalForError(int error)
         return PortRefusal::InUse;
     default:
         return PortRefusal::None;
+    }
+}
+
+int ErrorNumberForWindowsError(quint32 code)
+{
+    // The system's own values, spelled out so that the mapping builds and is
+    // tested everywhere.
+    constexpr quint32 fileNotFound = 2;      // ERROR_FILE_NOT_FOUND
+    constexpr quint32 pathNotFound = 3;      // ERROR_PATH_NOT_FOUND
+    constexpr quint32 accessDenied = 5;      // ERROR_ACCESS_DENIED
+    constexpr quint32 sharingViolation = 32; // ERROR_SHARING_VIOLATION
+#ifdef _WIN32
+    static_assert(fileNotFound == ERROR_FILE_NOT_FOUND && pathNotFound == ERROR_PATH_NOT_FOUND &&
+                  accessDenied == ERROR_ACCESS_DENIED && sharingViolation == ERROR_SHARING_VIOLATION);
+#endif
+    switch (code) {
+    case 0:
+        return 0;
+    // Windows grants a COM port to one handle and to every user: a port that is
+    // there but denied is held by another program.
+    case accessDenied:
+    case sharingViolation:
+        return EBUSY;
+    case fileNotFound:
+    case pathNotFound:
+        return ENOENT;
+    default:
+        return EIO;
     }
 }
 
@@ -239,7 +269,9 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
     int joinable = 0;        // ports that joining a group opens
     int inUse = 0;
     for (const RefusedPort &p : ports) {
-        const QString name = QStringLiteral("%1 (%2): ").arg(p.port, p.device);
+        // Windows names a port by its COM name alone.
+        const QString name = p.device.isEmpty() ? p.port + QStringLiteral(": ")
+                                                : QStringLiteral("%1 (%2): ").arg(p.port, p.device);
         if (p.refusal == PortRefusal::InUse) {
             lines << name + QStringLiteral("in use by ") + holdersText(p.holders);
             ++inUse;

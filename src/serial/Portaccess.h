@@ -16,6 +16,11 @@ enum class PortRefusal
 // The class of an open's error number (EACCES, EBUSY, ...).
 PortRefusal RefusalForError(int error);
 
+// The error number, as classed above, of what a Windows open reported (GetLastError):
+// a COM port another program holds is refused as denied access or a sharing
+// violation, one that has gone is not found; 0 for 0, EIO for anything else.
+int ErrorNumberForWindowsError(quint32 code);
+
 // A program that has the port open or locked.
 struct PortHolder
 {

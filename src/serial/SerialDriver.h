@@ -68,6 +68,7 @@ public:
     virtual PortHandle open(const QByteArray &path) = 0; // INVALID_PORT_HANDLE on failure
     // Why the last open() failed: the system's error number (EACCES when the user may
     // not use the device, EBUSY when another program holds it), 0 when nothing told.
+    // Windows's own codes are given as these numbers (ErrorNumberForWindowsError).
     virtual int lastOpenError() const
     {
         return 0;

@@ -3,26 +3,49 @@
 
 namespace win32serial {
 
-HANDLE openPort(const std::wstring &path)
+namespace {
+
+HANDLE createPortFile(const wchar_t *path)
 {
     // No sharing: a second program on the sensor's line would take replies meant
     // for us. Synchronous I/O: the port model is "how many bytes are queued, read
     // exactly those", which never waits.
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+} // namespace
+
+const OpenCalls &systemOpenCalls()
+{
+    static const OpenCalls calls = {createPortFile, SetupComm, SetCommTimeouts, CloseHandle};
+    return calls;
+}
+
+HANDLE openPort(const std::wstring &path, DWORD *error, const OpenCalls &calls)
+{
+    *error = 0;
+    HANDLE h = calls.createFile(path.c_str());
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
         return h;
+    }
+    // The queue sizes are a request the driver may turn down; it then keeps its
+    // own, which is no reason to give the port up.
+    calls.setupComm(h, queueBytes, queueBytes);
     // A fresh handle keeps whatever time-outs the last program left, and with none
     // set a read waits until its whole buffer is filled. These return at once with
-    // what is queued, and give a write its bounded time.
+    // what is queued, and give a write its bounded time. A port that will not take
+    // them would freeze the window on its first read: it counts as not opened.
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = writeTimeoutMs;
-    if (!SetupComm(h, queueBytes, queueBytes) || !SetCommTimeouts(h, &timeouts)) {
-        CloseHandle(h);
+    if (!calls.setCommTimeouts(h, &timeouts)) {
+        *error = GetLastError();
+        calls.closeHandle(h);
         return INVALID_HANDLE_VALUE;
     }
     return h;

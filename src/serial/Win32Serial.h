@@ -17,11 +17,23 @@ constexpr DWORD queueBytes = 2048;
 // holds it longer must not hang the window.
 constexpr DWORD writeTimeoutMs = 100;
 
+// The calls openPort makes, so that a test can have any of them fail as a driver
+// or another program would make it fail (the failing call sets the last error).
+struct OpenCalls
+{
+    HANDLE (*createFile)(const wchar_t *path); // for reading and writing, not shared
+    BOOL(WINAPI *setupComm)(HANDLE, DWORD, DWORD);
+    BOOL(WINAPI *setCommTimeouts)(HANDLE, LPCOMMTIMEOUTS);
+    BOOL(WINAPI *closeHandle)(HANDLE);
+};
+const OpenCalls &systemOpenCalls();
+
 // Opens a port for this program alone (share mode 0: the comm API grants a port to
 // one handle), sizes its queues and sets time-outs under which a read returns at
-// once with what is queued. INVALID_HANDLE_VALUE when it cannot be opened; a port
-// that opens but refuses the queues or time-outs is closed again.
-HANDLE openPort(const std::wstring &path);
+// once with what is queued. INVALID_HANDLE_VALUE when it cannot be opened, with the
+// system's error code in *error (0 when it opened). A port that refuses the queue
+// sizes keeps the driver's own; one that refuses the time-outs is closed again.
+HANDLE openPort(const std::wstring &path, DWORD *error, const OpenCalls &calls = systemOpenCalls());
 
 bool readLine(HANDLE h, DCB *dcb);        // GetCommState
 bool writeLine(HANDLE h, const DCB &dcb); // SetCommState

@@ -1,5 +1,6 @@
 // The serial seam on the operating system's own devices, through the comm API.
 #ifdef _WIN32
+#include "serial/Portaccess.h"
 #include "serial/SerialDriver.h"
 #include "serial/Win32Serial.h"
 
@@ -29,9 +30,13 @@ public:
 
     PortHandle open(const QByteArray &path) override
     {
-        const HANDLE h = win32serial::openPort(QFile::decodeName(path).toStdWString());
+        DWORD error = 0;
+        const HANDLE h = win32serial::openPort(QFile::decodeName(path).toStdWString(), &error);
+        lastError = ErrorNumberForWindowsError(error);
         return h == INVALID_HANDLE_VALUE ? INVALID_PORT_HANDLE : reinterpret_cast<PortHandle>(h);
     }
+
+    int lastOpenError() const override { return lastError; }
 
     bool getAttributes(PortHandle h, LineAttributes *t) override
     {
@@ -58,6 +63,9 @@ public:
     }
 
     void close(PortHandle h) override { win32serial::close(toHandle(h)); }
+
+private:
+    int lastError = 0;
 };
 
 } // namespace

@@ -2,14 +2,17 @@
 // COM port: what the far end sees of the line at each speed, a read that must not
 // wait, the queued count, writes, and a device that goes away. The port number
 // comes from EG_TEST_PORT, and eg-ptypeer holds the far end (scripts/test-windows.sh
-// sets both up); without them the test skips itself.
+// sets both up); without them the test skips itself. Wine lets a second program
+// open a port that is held, so the open's failures are also made by stand-in calls.
 #include "serial/Enumcomports.h"
+#include "serial/Portaccess.h"
 #include "serial/Win32Serial.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <thread>
 
@@ -53,6 +56,42 @@ QByteArray ask(COMMPORT *port, const QByteArray &request)
 HANDLE handleOf(const COMMPORT &port)
 {
     return reinterpret_cast<HANDLE>(port.handle);
+}
+
+// Stand-ins for the calls of an open: each fails with its error when one is set.
+struct FakeOpen
+{
+    DWORD createError = 0;
+    DWORD setupError = 0;
+    DWORD timeoutsError = 0;
+    bool timeoutsSet = false;
+    HANDLE closed = nullptr;
+};
+FakeOpen fake;
+const HANDLE fakeHandle = reinterpret_cast<HANDLE>(0x4711);
+
+BOOL succeedUnless(DWORD error)
+{
+    SetLastError(error);
+    return error == 0;
+}
+HANDLE fakeCreate(const wchar_t *)
+{
+    return succeedUnless(fake.createError) ? fakeHandle : INVALID_HANDLE_VALUE;
+}
+BOOL WINAPI fakeSetupComm(HANDLE, DWORD, DWORD)
+{
+    return succeedUnless(fake.setupError);
+}
+BOOL WINAPI fakeSetTimeouts(HANDLE, LPCOMMTIMEOUTS t)
+{
+    fake.timeoutsSet = succeedUnless(fake.timeoutsError) && t->ReadIntervalTimeout == MAXDWORD;
+    return fake.timeoutsError == 0;
+}
+BOOL WINAPI fakeClose(HANDLE h)
+{
+    fake.closed = h;
+    return TRUE;
 }
 
 } // namespace
@@ -175,8 +214,49 @@ private slots:
         COMMPORT p;
         QVERIFY(!OpenPort(&p, 231, 9600));
         QVERIFY(!p.isOpen());
+        QCOMPARE(p.openError, ENOENT); // kept for the search: gone, not held
         QVERIFY(!ClearCommError(&p));
         QCOMPARE(p.comStat.cbInQue, 0);
+    }
+
+    // Why an open failed, as the search classes it: held by another program, gone,
+    // or a port that cannot be used safely.
+    void openFailures_data()
+    {
+        QTest::addColumn<DWORD>("createError");
+        QTest::addColumn<DWORD>("setupError");
+        QTest::addColumn<DWORD>("timeoutsError");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<PortRefusal>("refusal");
+        QTest::newRow("held by another program")
+            << DWORD(ERROR_ACCESS_DENIED) << DWORD(0) << DWORD(0) << false << false << PortRefusal::InUse;
+        QTest::newRow("sharing violation")
+            << DWORD(ERROR_SHARING_VIOLATION) << DWORD(0) << DWORD(0) << false << false << PortRefusal::InUse;
+        QTest::newRow("gone") << DWORD(ERROR_FILE_NOT_FOUND) << DWORD(0) << DWORD(0) << false << false
+                              << PortRefusal::None;
+        QTest::newRow("queue sizes refused: kept, with its time-outs")
+            << DWORD(0) << DWORD(ERROR_INVALID_PARAMETER) << DWORD(0) << true << false << PortRefusal::None;
+        QTest::newRow("time-outs refused: closed again")
+            << DWORD(0) << DWORD(0) << DWORD(ERROR_INVALID_PARAMETER) << false << true << PortRefusal::None;
+    }
+    void openFailures()
+    {
+        QFETCH(DWORD, createError);
+        QFETCH(DWORD, setupError);
+        QFETCH(DWORD, timeoutsError);
+        QFETCH(bool, opened);
+        QFETCH(bool, closed);
+        QFETCH(PortRefusal, refusal);
+        fake = FakeOpen{createError, setupError, timeoutsError};
+        const win32serial::OpenCalls calls = {fakeCreate, fakeSetupComm, fakeSetTimeouts, fakeClose};
+        DWORD error = 12345;
+        const HANDLE h = win32serial::openPort(L"\\\\.\\COM9", &error, calls);
+        QCOMPARE(h == fakeHandle, opened);
+        QCOMPARE(fake.closed == fakeHandle, closed);
+        QCOMPARE(error, opened ? DWORD(0) : createError ? createError : timeoutsError);
+        QCOMPARE(fake.timeoutsSet, opened);
+        QCOMPARE(RefusalForError(ErrorNumberForWindowsError(error)), refusal);
     }
 
     // Last: the far end hangs up, as a USB adapter pulled out. Every call on the
