@@ -71,6 +71,8 @@ Section "${APPNAME}" SecProgram
   SectionIn RO
   SetOutPath "$INSTDIR"
   File "${SOURCE}\${PROGRAM}"
+  ; The console program, for scripts: the same exchanges without the window.
+  File "${SOURCE}\echogauge.exe"
   File "${SOURCE}\*.dll"
   SetOutPath "$INSTDIR\platforms"
   File "${SOURCE}\platforms\*.dll"
@@ -103,6 +105,7 @@ Section "un.${APPNAME}" SecUninstall
   SectionIn RO
   Delete "$SMPROGRAMS\${APPNAME}.lnk"
   Delete "$INSTDIR\${PROGRAM}"
+  Delete "$INSTDIR\echogauge.exe"
   Delete "$INSTDIR\Qt6Core.dll"
   Delete "$INSTDIR\Qt6Gui.dll"
   Delete "$INSTDIR\Qt6Widgets.dll"
