@@ -212,7 +212,9 @@ private slots:
         add("find, direct", 71, 0,
             {step({"find", "--port", "%P", "--json"}, 0,
                   "\"baud\":9600,.*\"passthrough\":false,.*\"serial\":4711.*\"update_available\":false",
-                  "Searching for EchoGauge - COM71")});
+                  "Searching for EchoGauge - COM71"),
+             // The port by its device path: the link's target is the simulator's terminal.
+             step({"find", "--port", "%D/COM71", "--quiet"}, 0, "^port: COM71 \\(/dev/pts/")});
         add("read through a logger", 72, 19200,
             {step({"read", "--port", "%P", "--json", "--cdf", d + "read.cdf"}, 0,
                   "\"schema\":1.*\"passthrough\":true.*\"height_m\":2\\.75.*\"type\":\"depth\"",

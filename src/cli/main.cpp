@@ -282,6 +282,10 @@ public:
     {
         if (opt.port->kind == PortArgument::Number)
             return opt.port->number;
+#ifdef _WIN32
+        *why = QStringLiteral("--port %1: give COM<n>").arg(opt.port->device); // never parsed as a device
+        return -1;
+#else
         const QString device = QFileInfo(opt.port->device).canonicalFilePath();
         if (device.isEmpty()) {
             *why = QStringLiteral("%1: no such device").arg(opt.port->device);
@@ -298,6 +302,7 @@ public:
         if (number < 0)
             *why = QStringLiteral("--port %1: not a serial port the search can reach").arg(opt.port->device);
         return number;
+#endif
     }
 
     // ------------------------------------------------------------ what the read gave
