@@ -582,8 +582,8 @@ public:
         const int code = find();
         if (code != exitDone)
             return report(code);
-        keepWindowHigh();
         loadDescription(file);
+        keepWindowHigh(); // against the description's type, as the upload writes it
         w->StartChannelUpload();
         const int first = HasFlowTable(w->channelType()) ? 0 : uploadFirstSettingsStep;
         const bool ended = runExchange();
