@@ -948,63 +948,65 @@ int cmdFleet(const Options &opt, const QString &program)
             auto *clock = new QElapsedTimer;
             clock->start();
             ++running;
-            QObject::connect(
-                p, &QProcess::finished, &loop, [&, p, index, clock](int code, QProcess::ExitStatus st) {
-                    times[index] = clock->elapsed();
-                    delete clock;
-                    const QByteArray out = p->readAllStandardOutput();
-                    const QByteArray err = p->readAllStandardError();
-                    QJsonObject child;
-                    for (const QByteArray &line : out.split('\n'))
-                        if (line.startsWith('{'))
-                            child = QJsonDocument::fromJson(line).object();
-                    const int exitCode = st == QProcess::NormalExit ? code : exitFailed;
-                    ends[index] = SiteEndOf(exitCode, child.value(QStringLiteral("result")).toString());
-                    QString detail = child.value(QStringLiteral("status")).toString();
-                    const QList<QByteArray> errLines = err.trimmed().split('\n');
-                    if (ends[index] == SiteEnd::Failed && !errLines.isEmpty() && !errLines.last().isEmpty())
-                        detail =
-                            QString::fromLocal8Bit(errLines.last()).remove(QStringLiteral("echogauge: "));
-                    if (ends[index] == SiteEnd::Differs) {
-                        QStringList regs;
-                        for (const QJsonValue r : child.value(QStringLiteral("verify"))
-                                                      .toObject()
-                                                      .value(QStringLiteral("registers"))
-                                                      .toArray())
-                            if (!r.toObject().value(QStringLiteral("same")).toBool())
-                                regs << QString::number(
-                                    r.toObject().value(QStringLiteral("register")).toInt());
-                        detail = QStringLiteral("registers ") + regs.join(QLatin1Char(' '));
-                    }
-                    const Site &site = sites->at(index);
-                    QJsonObject o;
-                    o[QStringLiteral("schema")] = jsonSchema;
-                    o[QStringLiteral("site")] = site.name;
-                    o[QStringLiteral("port")] = site.port;
-                    o[QStringLiteral("job")] = opt.job;
-                    o[QStringLiteral("outcome")] = SiteEndText(ends[index], verifyJob);
-                    o[QStringLiteral("exit")] = exitCode;
-                    o[QStringLiteral("seconds")] = times[index] / 1000.0;
-                    if (!detail.isEmpty())
-                        o[QStringLiteral("detail")] = detail;
-                    if (!child.isEmpty())
-                        o[QStringLiteral("result")] = child;
-                    objects[index] = o;
-                    lines[index] =
-                        QStringLiteral("%1\t%2\t%3\t%4")
-                            .arg(site.name, site.port, SiteEndText(ends[index], verifyJob), detail);
-                    if (opt.json)
-                        printOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) +
-                                 QLatin1Char('\n'));
-                    else if (!opt.quiet)
-                        printErr(lines[index]);
-                    p->deleteLater();
-                    --running;
-                    startMore();
-                    if (running == 0 && (next >= sites->size() || interruptRequested))
-                        loop.quit();
-                });
+            const auto ended = [&, p, index, clock](int code, QProcess::ExitStatus st) {
+                times[index] = clock->elapsed();
+                delete clock;
+                const QByteArray out = p->readAllStandardOutput();
+                const QByteArray err = p->readAllStandardError();
+                QJsonObject child;
+                for (const QByteArray &line : out.split('\n'))
+                    if (line.startsWith('{'))
+                        child = QJsonDocument::fromJson(line).object();
+                const int exitCode = st == QProcess::NormalExit ? code : exitFailed;
+                ends[index] = SiteEndOf(exitCode, child.value(QStringLiteral("result")).toString());
+                QString detail = child.value(QStringLiteral("status")).toString();
+                const QList<QByteArray> errLines = err.trimmed().split('\n');
+                if (ends[index] == SiteEnd::Failed && !errLines.isEmpty() && !errLines.last().isEmpty())
+                    detail = QString::fromLocal8Bit(errLines.last()).remove(QStringLiteral("echogauge: "));
+                if (ends[index] == SiteEnd::Differs) {
+                    QStringList regs;
+                    for (const QJsonValue r : child.value(QStringLiteral("verify"))
+                                                  .toObject()
+                                                  .value(QStringLiteral("registers"))
+                                                  .toArray())
+                        if (!r.toObject().value(QStringLiteral("same")).toBool())
+                            regs << QString::number(r.toObject().value(QStringLiteral("register")).toInt());
+                    detail = QStringLiteral("registers ") + regs.join(QLatin1Char(' '));
+                }
+                const Site &site = sites->at(index);
+                QJsonObject o;
+                o[QStringLiteral("schema")] = jsonSchema;
+                o[QStringLiteral("site")] = site.name;
+                o[QStringLiteral("port")] = site.port;
+                o[QStringLiteral("job")] = opt.job;
+                o[QStringLiteral("outcome")] = SiteEndText(ends[index], verifyJob);
+                o[QStringLiteral("exit")] = exitCode;
+                o[QStringLiteral("seconds")] = times[index] / 1000.0;
+                if (!detail.isEmpty())
+                    o[QStringLiteral("detail")] = detail;
+                if (!child.isEmpty())
+                    o[QStringLiteral("result")] = child;
+                objects[index] = o;
+                lines[index] = QStringLiteral("%1\t%2\t%3\t%4")
+                                   .arg(site.name, site.port, SiteEndText(ends[index], verifyJob), detail);
+                if (opt.json)
+                    printOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) +
+                             QLatin1Char('\n'));
+                else if (!opt.quiet)
+                    printErr(lines[index]);
+                p->deleteLater();
+                --running;
+                startMore();
+                if (running == 0 && (next >= sites->size() || interruptRequested))
+                    loop.quit();
+            };
+            QObject::connect(p, &QProcess::finished, &loop, ended);
             p->start(program, args);
+            // A child that cannot start never finishes: its site has failed.
+            if (!p->waitForStarted(10000)) {
+                QObject::disconnect(p, &QProcess::finished, &loop, nullptr);
+                ended(-1, QProcess::CrashExit);
+            }
         }
     };
     startMore();
