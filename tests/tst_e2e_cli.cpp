@@ -111,6 +111,9 @@ StepResult runStep(const Step &step, Case &c)
     return r;
 }
 
+// The window's settings the program reads and must leave as they were.
+const QByteArray settings = "[General]\nLeft=0\nTop=0\nWidth=800\nRight=600\nOptions=7\nPort=-1\nBaud=9600\n"
+                            "Passthrough=0\nTx Delay=10\nMax Height Percent=10\n";
 const QByteArray vNotchFile = "[Channels]\nChannel Type=4\nNotch Angle=90\nCrest Height=1000\n"
                               "Channel Width=1000\nNotch Width=500\n";
 const QByteArray depthFile = "[Channels]\nChannel Type=1\nNotch Angle=90\nCrest Height=1200\n"
@@ -155,9 +158,7 @@ private slots:
         // 9600 and 19200.
         const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Brookmere");
         QDir().mkpath(config);
-        writeFile(config + QStringLiteral("/EchoGauge Setup.conf"),
-                  "[General]\nLeft=0\nTop=0\nWidth=800\nRight=600\nOptions=7\nPort=-1\nBaud=9600\n"
-                  "Passthrough=0\nTx Delay=10\nMax Height Percent=10\n");
+        writeFile(config + QStringLiteral("/EchoGauge Setup.conf"), settings);
         // The loader and a 1.13 update file, for the sensor that still runs 1.12.
         const QString data = dir.filePath(QStringLiteral("data"));
         QDir().mkpath(data + QStringLiteral("/UPD_Files"));
@@ -423,6 +424,11 @@ private slots:
         QFile csv(dir.filePath(QStringLiteral("m.csv")));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), 3); // the header and two readings
+        // The window user's settings were read, never written.
+        QFile stored(qEnvironmentVariable("XDG_CONFIG_HOME") +
+                     QStringLiteral("/Brookmere/EchoGauge Setup.conf"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), settings);
         QFile pdf(dir.filePath(QStringLiteral("site.pdf")));
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         QVERIFY(pdf.read(5) == "%PDF-");
