@@ -9,12 +9,12 @@ bash scripts/install-deps.sh
 # Packing must not build the simulator and the tests, which the package leaves out.
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DBUILD_TESTING=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build "$build_dir" --target echogauge-setup manual_page -j"$(nproc)"
+cmake --build "$build_dir" --target echogauge-setup echogauge manual_page -j"$(nproc)"
 rm -f "$build_dir"/echogauge-setup_*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 package=$(ls "$build_dir"/echogauge-setup_*.deb)
 contents=$(dpkg-deb -c "$package")
-for path in ./usr/bin/echogauge-setup \
+for path in ./usr/bin/echogauge-setup ./usr/bin/echogauge ./usr/share/man/man1/echogauge.1.gz \
     ./usr/share/applications/echogauge-setup.desktop \
     ./usr/share/metainfo/com.brookmere.echogauge_setup.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/echogauge-setup.svg \

@@ -69,12 +69,14 @@ gather() {
     done
 }
 cp "$build_dir/echogauge-setup.exe" "$package/"
+cp "$build_dir/echogauge.exe" "$package/" # the console program, beside the window
 # windows draws on the desktop; offscreen runs it without one (scripts, tests).
 cp "$qt/plugins/platforms/qwindows.dll" "$qt/plugins/platforms/qoffscreen.dll" "$package/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$package/styles/"
 for f in "$package"/echogauge-setup.exe "$package"/platforms/*.dll "$package"/styles/*.dll; do
     gather "$f"
 done
+gather "$package/echogauge.exe"
 # Debian's mingw runtime keeps its debugging symbols (libstdc++ 23 MB of them).
 find "$package" -name '*.dll' -exec $mingw-strip --strip-unneeded {} +
 

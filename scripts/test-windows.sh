@@ -7,6 +7,7 @@
 #   - the serial layer against a pseudo-terminal behind a Wine COM port;
 #   - the main window against echogauge-sim behind that port, direct and through a
 #     logger at 19200, and the program itself finding the sensor and keeping it;
+#   - the console program echogauge.exe reading and verifying the simulator;
 #   - the installer: silent installs per user and per machine, the installed
 #     program started and its window found, silent uninstalls that keep the
 #     engineer's update files, loader and guide unless /RemoveData is given.
@@ -21,7 +22,7 @@ started=$(date +%s)
 
 bash scripts/install-deps.sh || exit 1
 bash scripts/install-deps.sh wine wine64 || exit 1
-[ -f "$win/package/echogauge-setup.exe" ] && [ -f "$win/tst_win_e2e.exe" ] || bash scripts/build-windows.sh || exit 1
+[ -f "$win/package/echogauge-setup.exe" ] && [ -f "$win/package/echogauge.exe" ] && [ -f "$win/tst_win_e2e.exe" ] || bash scripts/build-windows.sh || exit 1
 if [ ! -x "$linux/sim/echogauge-sim" ] || [ ! -x "$linux/tests/eg-ptypeer" ]; then
     cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
         cmake --build "$linux" -j"$(nproc)" --target echogauge-sim eg-ptypeer || exit 1
@@ -199,6 +200,28 @@ check "program: its speed kept (Baud = 9600)" test "$(reg_value "$key" Baud)" = 
 check "program: a direct line kept (Passthrough = 0)" test "$(reg_value "$key" Passthrough)" = 0x0
 stop_sim
 
+echo "== echogauge.exe reads and verifies echogauge-sim"
+start_sim "$work/registers-cli.txt"
+start_server
+cli() { # exit code wanted, standard output's file, then the arguments
+    local want=$1 out=$2
+    shift 2
+    timeout 120 wine "$win/package/echogauge.exe" "$@" >"$out" 2>>"$work/logs/cli.log"
+    [ $? -eq "$want" ]
+}
+check "echogauge.exe read --json --cdf: exit 0" \
+    cli 0 "$work/cli-read.json" read --port COM7 --json --cdf "$(zpath "$work/cli-read.cdf")"
+check "echogauge.exe read: the serial and the height in JSON" \
+    grep -q '"serial":4711.*"height_m":2.75' "$work/cli-read.json"
+check "echogauge.exe verify against what it read: holds, exit 0" \
+    cli 0 "$work/cli-holds.txt" verify --port COM7 --cdf "$(zpath "$work/cli-read.cdf")"
+printf '[Channels]\r\nChannel Type=1\r\nNotch Angle=90\r\nCrest Height=1000\r\nChannel Width=777\r\nNotch Width=500\r\n' \
+    >"$work/cli-other.cdf"
+check "echogauge.exe verify against another width: differs in 131, exit 1" \
+    cli 1 "$work/cli-differs.txt" verify --port COM7 --cdf "$(zpath "$work/cli-other.cdf")"
+check "echogauge.exe names register 131" grep -q '^131' "$work/cli-differs.txt"
+stop_sim
+
 echo "== the installer"
 installer=$(ls "$win"/EchoGauge-Setup-*-win64.exe | head -1)
 listing() { (cd "$1" 2>/dev/null && find . | LC_ALL=C sort | tr '\n' ' '); }
@@ -233,6 +256,7 @@ for mode in CurrentUser AllUsers; do
         sed -n 's/.*InstallLocation *REG_SZ *//p')
     unix_dir=$(wine winepath -u "$dir" 2>/dev/null)
     check "$mode: installed in its folder ($dir)" test -f "$unix_dir/echogauge-setup.exe"
+    check "$mode: the console program beside it" test -f "$unix_dir/echogauge.exe"
     check "$mode: Qt, its plugins and the runtime beside it" test -f "$unix_dir/Qt6Widgets.dll" -a \
         -f "$unix_dir/platforms/qwindows.dll" -a -f "$unix_dir/libstdc++-6.dll"
     check "$mode: UPD_Files ready beside the program" test -d "$unix_dir/UPD_Files"

@@ -200,6 +200,8 @@ void TformMain::buildMenus()
 void TformMain::setStatusText(const QString &text)
 {
     statusBar->showMessage(text);
+    if (statusTextHook)
+        statusTextHook(text);
     // Lets an end-to-end run follow the exchanges without a screen.
     static const bool trace = qEnvironmentVariableIntValue("ECHOGAUGE_TRACE_STATUS") == 1;
     if (trace)

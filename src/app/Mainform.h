@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -102,6 +103,8 @@ public:
     void setStatusText(const QString &text);
     QString statusText() const;
     void appendStatusText(const QString &more);
+    // Told every status text as it is set: the console program streams them.
+    std::function<void(const QString &)> statusTextHook;
 
     bool keyCapture = false;
     QString keyBuffer;
@@ -191,6 +194,19 @@ public:
     quint16 WindowHighWord() const;
     quint16 LostEchoWord();          // may correct the typed value and say so
     QByteArray writeConfigCommand(); // the register write of writeStep
+
+    // Set: the search tries only this port number (at every speed and mode it would).
+    std::optional<qint16> searchOnlyPort;
+    int searchPortsOpened = 0; // by the last search
+    // Set: asked before the firmware check starts the loader; false declines the
+    // update (the console program installs firmware only when told to).
+    std::function<bool()> confirmUpgrade;
+    // Sends one typed line as the manual command window does and listens for its reply.
+    void StartManualCommand(const QByteArray &text, bool passthrough);
+    QByteArray lastRegisterDump; // the last whole dump a read or a verification took
+    // What the last verification compared: the dump's values and the words expected.
+    QMap<int, qint32> lastVerifySensor;
+    RegisterWords lastVerifyWindow;
 
     qint8 portState = psIdle;
     qint8 attempt = 0;

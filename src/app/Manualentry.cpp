@@ -63,6 +63,8 @@ std::optional<int> readInteger(const QSettings &store, const QString &name)
 
 } // namespace
 
+bool listenWithoutManualWindow = false;
+
 QByteArray manualCommandText(const QString &typed)
 {
     QString text = typed;
@@ -306,12 +308,17 @@ void TformManual::btnTx1Click(QObject *sender)
     const QString typed = row->edit->text();
     if (typed.isEmpty())
         return;
+    owner->StartManualCommand(manualCommandText(typed), row->passthrough->isChecked());
+}
+
+void TformMain::StartManualCommand(const QByteArray &text, bool passthrough)
+{
     // A refused line is not reported; the listening period runs all the same.
-    owner->SendCommand(manualCommandText(typed), row->passthrough->isChecked());
-    owner->portState = psManualReply;
-    owner->timerPortService->setInterval(pollIntervalMs);
-    owner->timeLeft = listenMs;
-    owner->timerPortService->start();
+    SendCommand(text, passthrough);
+    portState = psManualReply;
+    timerPortService->setInterval(pollIntervalMs);
+    timeLeft = listenMs;
+    timerPortService->start();
 }
 
 void TformManual::editTx1Enter(QObject *sender)

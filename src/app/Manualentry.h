@@ -21,6 +21,10 @@ class TformMain;
 // single-byte text; a character with no single-byte form goes out as "?".
 QByteArray manualCommandText(const QString &typed);
 
+// Process-wide: a typed command's reply is listened for although no manual command
+// window is open (the console program's "send" listens itself).
+extern bool listenWithoutManualWindow;
+
 // A received line longer than this is moved to the log without waiting for its
 // carriage return, so that a device that never ends its lines cannot grow the
 // pending line without bound.

@@ -221,6 +221,8 @@ QList<QPair<QString, QString>> SiteReportFacts(const SiteReport &r)
     QList<QPair<QString, QString>> f;
     f.append({QStringLiteral("Made"), IsoTimeWithOffset(r.made.toMSecsSinceEpoch(), false)});
     f.append({QStringLiteral("Application"), r.application});
+    if (!r.siteName.isEmpty())
+        f.append({QStringLiteral("Site"), r.siteName});
 
     QString serial = noSensor;
     QString firmware = noSensor;

@@ -19,6 +19,7 @@ struct SiteReport
 {
     QDateTime made;
     QString application;      // title and version
+    QString siteName;         // named by whoever made the report; empty: not named
     bool sensorFound = false; // identified by the last search
     bool configRead = false;  // its configuration read since
     qint32 serial = 0;

@@ -60,6 +60,15 @@ QList<_TAutoDetectArrayEntry> SearchCandidates(const PortList &ports, quint32 op
     return list;
 }
 
+PortList OnlyPort(const PortList &ports, qint16 number)
+{
+    for (const PortName &p : ports)
+        if (p.number == number)
+            return {p};
+    // A port the enumeration did not list is still tried: its opening says why not.
+    return {PortName{QStringLiteral("COM%1").arg(number), number}};
+}
+
 QString SearchProbeText(const _TAutoDetectArrayEntry &candidate)
 {
     QString text = QStringLiteral(" Searching for EchoGauge - ") + candidate.portName;
@@ -95,10 +104,13 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
     StopSoundWaves();
 
     EnumeratePorts(portNames, searchExclusions, platform.serial);
+    if (searchOnlyPort)
+        *portNames = OnlyPort(*portNames, *searchOnlyPort);
 
     qDeleteAll(*searchList);
     searchList->clear();
     refusedPorts.clear();
+    searchPortsOpened = 0;
     for (const _TAutoDetectArrayEntry &c : SearchCandidates(*portNames, options, last))
         searchList->append(new _TAutoDetectArrayEntry(c));
 
@@ -174,7 +186,9 @@ void TformMain::openNextSearchCandidate()
             if (!commPort.isOpen() && refusal != PortRefusal::None)
                 refusedPorts.append({c->portName, commPort.openDevice, refusal});
         }
-        if (!commPort.isOpen()) {
+        if (commPort.isOpen()) {
+            ++searchPortsOpened;
+        } else {
             removeLaterCandidates(c->portNumber, c->baud, true);
             ++searchIndex;
         }
@@ -258,6 +272,13 @@ bool TformMain::CheckFirmware()
     }
     if (decision.next != FirmwareDecision::Upgrade)
         return decision.next == FirmwareDecision::Accept;
+    if (confirmUpgrade && !confirmUpgrade()) {
+        // Declined: usable firmware is used as it is; firmware below the minimum is not.
+        const bool usable = FirmwareCheckValue(digits) >= minimumFirmware;
+        setStatusText(usable ? QStringLiteral(" Firmware update not installed.")
+                             : QStringLiteral(" EchoGauge firmware is out of date"));
+        return usable;
+    }
 
     const TLoaderResult result = RunLoader(update.path);
     const LoaderOutcome outcome = DescribeLoaderResult(result);

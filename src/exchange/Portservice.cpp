@@ -1,6 +1,7 @@
 // The port-service scheduler: one request/reply exchange with the sensor at a time,
 // advanced one step per tick of timerPortService.
 #include "app/Mainform.h"
+#include "app/Manualentry.h"
 
 #include "core/Timer.h"
 
@@ -63,7 +64,7 @@ void TformMain::timerPortServiceTimer()
         ChannelUploadTick();
         break;
     case psManualReply:
-        if (formManual)
+        if (formManual || listenWithoutManualWindow)
             ManualReplyTick();
         else
             timerPortService->stop(); // the state stays 11; any start operation overrides it

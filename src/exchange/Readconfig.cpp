@@ -165,6 +165,8 @@ bool TformMain::takeRegisterDump(bool replyEnded)
     rxBuffer->Peek(reply.data(), 0, n);
     RegisterDump dump;
     const DumpParse parsed = ParseRegisterDump(reply, &dump, nullptr, replyEnded);
+    if (parsed == DumpParse::Complete)
+        lastRegisterDump = reply;
     // A verification compares whatever a whole dump holds and takes nothing over.
     if (parsed == DumpParse::Complete && verifyingSensor) {
         finishVerifySensor(reply, replyEnded);

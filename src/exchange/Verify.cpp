@@ -141,7 +141,9 @@ void TformMain::finishVerifySensor(const QByteArray &reply, bool replyEnded)
     for (int reg = firstTableRegister; reg <= lastTableRegister; ++reg)
         if (!window.contains(reg))
             wanted.append(reg);
-    const SensorComparison c = CompareWithSensor(DumpRegisterValues(reply, wanted, replyEnded), window);
+    lastVerifySensor = DumpRegisterValues(reply, wanted, replyEnded);
+    lastVerifyWindow = window;
+    const SensorComparison c = CompareWithSensor(lastVerifySensor, window);
 
     VerificationRecord record;
     record.at = QDateTime::currentDateTime();
