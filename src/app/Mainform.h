@@ -8,6 +8,7 @@
 #include "measure/Soundwave.h"
 #include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
+#include "serial/NetworkPort.h"
 #include "serial/Portaccess.h"
 #include "serial/Tringbuffer.h"
 
@@ -30,6 +31,7 @@ class QMenu;
 class QPainter;
 class QPushButton;
 class QScrollArea;
+class QSettings;
 class QSlider;
 class QStatusBar;
 class QTabWidget;
@@ -93,6 +95,7 @@ public:
     void pbSensorMouseEnter();
     void pbSensorMouseLeave();
     void LoadSettings();
+    void loadStoredValues(QSettings &store); // the values read in order, up to the first missing one
     void StoreSettings();
     // Keeps the window's minimum at the designed client area and the minimum outer size.
     void updateMinimumSize();
@@ -131,6 +134,7 @@ public:
     void timerPortServiceTimer();
     void EnableSensorControls(bool enable);
     void StartSearch(const _TAutoDetectArrayEntry &last);
+    PortList SearchPorts(); // the local ports, then the network ports; or the one asked for
     void SearchTick();
     void menuSearchClick();
     bool CheckFirmware();
@@ -172,6 +176,15 @@ public:
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
     void explainRefusedPorts(); // after a search that found nothing
     void enterFirstState(qint8 state);
+    // True while an exchange's first step waits for a network port's connection (the
+    // tick is re-armed); a search candidate whose server cannot be reached is left.
+    bool awaitingLink();
+    void noteFixedSpeed(const QString &url); // once a run for each such port
+    QStringList fixedSpeedNoted;
+    // The network ports of the settings, searched after the local ports.
+    QList<NetworkPortEntry> networkPorts;
+    // The one port the search tries ("--port NAME"), empty for every port.
+    QString searchOnlyPort;
     void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
     // The reply each exchange waits for, taken and acted on when it is there whole;
     // false when it is not (yet). replyEnded: the line has been quiet for a whole tick.
@@ -499,6 +512,20 @@ private:
 // Process-wide: the argument text after the program name, the main window, and the
 // manual command window (null while it is closed).
 extern QString commandLine;
+extern QString commandLinePort; // "--port NAME": the one port the start-up search tries
+
+// The command line split: "--port NAME" apart, the rest (the calling program's
+// handle) as one text; error when --port has no value.
+struct CommandLineChoice
+{
+    QString handleText;
+    QString port;
+    QString error;
+};
+CommandLineChoice ParseCommandLine(const QStringList &arguments);
+// What a port name names: "COM<n>" for a COM port, the URL written the one way for a
+// network port or the name of one in the list; empty with the reason in *error.
+QString ResolvePortName(const QString &name, const QList<NetworkPortEntry> &networkPorts, QString *error);
 extern TformMain *formMain;
 extern TformManual *formManual;
 

@@ -68,6 +68,29 @@ QString SearchProbeText(const _TAutoDetectArrayEntry &candidate)
     return text;
 }
 
+PortList TformMain::SearchPorts()
+{
+    PortList ports;
+    if (!searchOnlyPort.isEmpty()) {
+        const int number = PortNumberForLinkName(searchOnlyPort);
+        if (number > 0) {
+            ports.append({QStringLiteral("COM%1").arg(number), number});
+            return ports;
+        }
+        for (int i = 0; i < networkPorts.size(); ++i)
+            if (networkPorts.at(i).url == searchOnlyPort)
+                ports.append({searchOnlyPort, firstNetworkPortNumber + i});
+        if (ports.isEmpty())
+            ports.append({searchOnlyPort, firstNetworkPortNumber + maxNetworkPorts});
+        return ports;
+    }
+    EnumeratePorts(&ports, searchExclusions, platform.serial);
+    // The network ports follow the machine's own, in the order the user listed them.
+    for (int i = 0; i < networkPorts.size() && i < maxNetworkPorts; ++i)
+        ports.append({networkPorts.at(i).url, firstNetworkPortNumber + i});
+    return ports;
+}
+
 void TformMain::menuSearchClick()
 {
     StartSearch({sensorPort, sensorPortName, sensorBaud, sensorPassthrough});
@@ -94,7 +117,7 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
     // A measurement it takes over will not end by itself, so its animation ends here.
     StopSoundWaves();
 
-    EnumeratePorts(portNames, searchExclusions, platform.serial);
+    *portNames = SearchPorts();
 
     qDeleteAll(*searchList);
     searchList->clear();
@@ -165,8 +188,10 @@ void TformMain::openNextSearchCandidate()
             text += QStringLiteral(" - Passthrough mode");
         setStatusText(text);
         // Ports are addressed by one byte; a number beyond that is not reachable and
-        // must not be folded onto another port.
-        if (c->portNumber >= 0 && c->portNumber <= 255) {
+        // must not be folded onto another port. Network ports are opened by their URL.
+        if (IsNetworkPortName(c->portName)) {
+            OpenPortByName(&commPort, c->portName, c->baud);
+        } else if (c->portNumber >= 0 && c->portNumber <= 255) {
             OpenPort(&commPort, quint8(c->portNumber), c->baud);
             // Only the error number is kept now; the search must not wait on the
             // system's tables while it runs.
@@ -238,8 +263,8 @@ bool TformMain::CheckFirmware()
 
     const UpdateFile update = FindUpdateFile(platform.dataDir);
     // The loader cannot reach a sensor behind a logger, nor one on a port that the
-    // calling program opened for us.
-    const bool relayed = sensorPassthrough || commPort.attached;
+    // calling program opened for us, nor one behind a device server.
+    const bool relayed = sensorPassthrough || commPort.attached || IsNetworkPortName(sensorPortName);
     const FirmwareDecision decision =
         DecideFirmware(FirmwareCheckValue(digits), firmwareVersion, update.version, relayed,
                        LoaderPresent(platform.dataDir));

@@ -206,7 +206,13 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
     QStringList ownerOnly;   // devices no group membership opens
     int joinable = 0;        // ports that joining a group opens
     int inUse = 0;
+    int unreachable = 0;
     for (const RefusedPort &p : ports) {
+        if (p.refusal == PortRefusal::Unreachable) {
+            lines << QStringLiteral("%1: %2").arg(p.port, p.reason);
+            ++unreachable;
+            continue;
+        }
         const QString name = QStringLiteral("%1 (%2): ").arg(p.port, p.device);
         if (p.refusal == PortRefusal::InUse) {
             lines << name + QStringLiteral("in use by ") + holdersText(p.holders);
@@ -248,6 +254,10 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
     if (!ownerOnly.isEmpty())
         text << QStringLiteral("No group may use %1: ask your system administrator for access.")
                     .arg(listed(ownerOnly));
+    if (unreachable > 0)
+        text << QStringLiteral(
+            "Check the address in \"Network Ports ...\" of the Options and that the device "
+            "server is on and reachable, then choose \"Search for EchoGauge\" again.");
     if (inUse > 0)
         text << QStringLiteral("Close the program that holds %1, then choose \"Search for EchoGauge\" again.")
                     .arg(inUse == 1 ? QStringLiteral("the port") : QStringLiteral("those ports"));

@@ -210,7 +210,7 @@ private:
 
 } // namespace
 
-SerialDriver *SerialDriver::system()
+SerialDriver *SerialDriver::local()
 {
     static PosixSerialDriver driver;
     return &driver;

@@ -62,7 +62,7 @@ public:
 
 } // namespace
 
-SerialDriver *SerialDriver::system()
+SerialDriver *SerialDriver::local()
 {
     static Win32SerialDriver driver;
     return &driver;
@@ -74,5 +74,12 @@ bool SensorLineSettings(LineAttributes *dcb, qint32 baud)
         return false;
     win32serial::setSensorLine(dcb, DWORD(baud));
     return true;
+}
+#endif
+
+#ifdef _WIN32
+qint32 LineBaud(const LineAttributes &dcb)
+{
+    return qint32(dcb.BaudRate);
 }
 #endif
