@@ -152,6 +152,15 @@ public:
 
     LinkStatus linkStatus() const { return status; }
 
+    void closeNow()
+    {
+        deadline.stop();
+        if (socket) {
+            socket->disconnect(this);
+            socket->abort();
+        }
+    }
+
     bool getAttributes(LineAttributes *t) const
     {
         *t = attributes;
@@ -506,7 +515,9 @@ public:
     void close(PortHandle h) override
     {
         if (NetworkLink *l = links.take(h)) {
-            // The socket may be inside one of its own signals.
+            // Closed at once, so that a server taking one client at a time is free for
+            // the next open; the object goes later, as it may be inside its own signal.
+            l->closeNow();
             l->deleteLater();
             return;
         }
