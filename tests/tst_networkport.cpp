@@ -1,8 +1,14 @@
 // The network port's URL and the Telnet framing a device server speaks, fed as
 // servers send it: split anywhere, with options to refuse and notices to ignore.
+#include "app/Mainform.h"
+#include "app/Networkports.h"
+#include "app/Settings.h"
 #include "serial/NetworkPort.h"
 #include "serial/Rfc2217.h"
 
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace telnet;
@@ -174,6 +180,74 @@ private slots:
         QCOMPARE(codec.baudConfirmations(), 0u); // the overlong one is no confirmation
     }
 
+    // What the settings hold is checked as it is read: a URL edited by hand into
+    // something else, and a repeat, are left out; the rest keep their order.
+    void storedPorts()
+    {
+        QTemporaryDir dir;
+        QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+        StoreNetworkPorts(store, {{"RFC2217://Site.example:2000", " far  site "},
+                                  {"http://x:1", "bad"},
+                                  {"rfc2217://site.example:2000", "repeat"},
+                                  {"tcp://[::1]:5", ""}});
+        const QList<NetworkPortEntry> read = StoredNetworkPorts(store);
+        QCOMPARE(read.size(), 2);
+        QCOMPARE(std::tuple(read.at(0).url, read.at(0).name),
+                 std::tuple(QStringLiteral("rfc2217://site.example:2000"), QStringLiteral("far site")));
+        QCOMPARE(read.at(1).url, QStringLiteral("tcp://[::1]:5"));
+    }
+
+    // "--port NAME": a COM port, a URL, or the name of a listed network port.
+    void portName_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("handle");
+        QTest::addColumn<QString>("port"); // resolved; empty: refused
+        QTest::newRow("handle alone") << QStringList{"7"} << "7"
+                                      << "";
+        QTest::newRow("COM port and handle") << QStringList{"--port", "com3", "12"} << "12"
+                                             << "COM3";
+        QTest::newRow("URL") << QStringList{"--port=TCP://H:9"} << ""
+                             << "tcp://h:9";
+        QTest::newRow("listed name") << QStringList{"--port", "Weir 4"} << ""
+                                     << "rfc2217://10.0.0.4:4001";
+        QTest::newRow("bad URL") << QStringList{"--port", "tcp://h"} << ""
+                                 << "";
+        QTest::newRow("unknown name") << QStringList{"--port", "COM0"} << ""
+                                      << "";
+    }
+    void portName()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, handle);
+        QFETCH(QString, port);
+        const CommandLineChoice choice = ParseCommandLine(arguments);
+        QCOMPARE(choice.handleText, handle);
+        if (choice.port.isEmpty())
+            return;
+        QString error;
+        const QString resolved =
+            ResolvePortName(choice.port, {{"rfc2217://10.0.0.4:4001", "weir 4"}}, &error);
+        QCOMPARE(resolved, port);
+        QCOMPARE(error.isEmpty(), !port.isEmpty());
+    }
+
+    void dialogEdits()
+    {
+        TformNetworkPorts dialog(QList<NetworkPortEntry>{{"rfc2217://a:1", "A"}});
+        QVERIFY(!dialog.addPort(QStringLiteral("rfc2217://A:1"), QStringLiteral("again")));
+        QVERIFY(dialog.labelError->text().contains(QLatin1String("listed already")));
+        QVERIFY(!dialog.addPort(QStringLiteral("rfc2217://b"), QString()));
+        QVERIFY(dialog.labelError->text().contains(QLatin1String("missing")));
+        QVERIFY(dialog.addPort(QStringLiteral("tcp://b:2"), QStringLiteral("B")));
+        QVERIFY(dialog.labelError->text().isEmpty());
+        QVERIFY(dialog.changePort(0, QStringLiteral("rfc2217://a:1"), QStringLiteral("A2")));
+        QVERIFY(!dialog.changePort(0, QStringLiteral("tcp://b:2"), QString()));
+        dialog.removePort(1);
+        QCOMPARE(dialog.ports().size(), 1);
+        QCOMPARE(dialog.ports().first().name, QStringLiteral("A2"));
+    }
+
     void requests()
     {
         // 9600 8N2, no flow control; then DTR and RTS on, and the purge.
@@ -200,5 +274,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestNetworkPort)
+QTEST_MAIN(TestNetworkPort)
 #include "tst_networkport.moc"
