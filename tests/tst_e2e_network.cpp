@@ -191,11 +191,12 @@ private slots:
         QTest::addColumn<int>("logger");
         QTest::addColumn<QString>("probe");
         QTest::addColumn<int>("delayMs");
-        QTest::newRow("rfc2217 direct") << true << 0 << QString() << 0;
+        QTest::addColumn<bool>("upload"); // a V-notch table too (in one row: it takes half a minute)
+        QTest::newRow("rfc2217 direct") << true << 0 << QString() << 0 << false;
         QTest::newRow("rfc2217 logger 19200")
-            << true << 19200 << QStringLiteral(" - Passthrough mode, 19200, ") << 0;
-        QTest::newRow("raw tcp direct") << false << 0 << QString() << 0;
-        QTest::newRow("rfc2217 300 ms away") << true << 0 << QString() << 300;
+            << true << 19200 << QStringLiteral(" - Passthrough mode, 19200, ") << 0 << true;
+        QTest::newRow("raw tcp direct") << false << 0 << QString() << 0 << false;
+        QTest::newRow("rfc2217 300 ms away") << true << 0 << QString() << 300 << false;
     }
     void walk()
     {
@@ -203,6 +204,7 @@ private slots:
         QFETCH(int, logger);
         QFETCH(QString, probe);
         QFETCH(int, delayMs);
+        QFETCH(bool, upload);
         Rig rig;
         QStringList args;
         if (logger)
@@ -236,6 +238,24 @@ private slots:
         rig.form->btnSetHeight->click();
         QTRY_COMPARE_WITH_TIMEOUT(rig.form->statusText(), writeDone, 30000);
         QTRY_COMPARE(readSimRegisters(rig.registersFile).value(23), 3100);
+
+        if (upload) {
+            rig.form->cbChanType->setCurrentIndex(4);
+            emit rig.form->cbChanType->activated(4);
+            rig.form->btnSendChannelData->click();
+            QTRY_COMPARE_WITH_TIMEOUT(rig.form->statusText(),
+                                      QStringLiteral(" Channel data successfully written"), 120000);
+            const QMap<int, int> held = readSimRegisters(rig.registersFile);
+            QStringList listing;
+            for (auto r = held.cbegin(); r != held.cend(); ++r)
+                listing << QStringLiteral("R%1=%2").arg(r.key()).arg(r.value());
+            qInfo("registers: %s", qPrintable(listing.join(QLatin1Char(' '))));
+            // The table and the description as the window sent them.
+            QCOMPARE(held.value(128), 4);
+            QCOMPARE(held.value(129), rig.form->notchAngle);
+            for (int k = 0; k < 64; ++k)
+                QCOMPARE(held.value(64 + k), int(rig.form->flowTable[size_t(k)]));
+        }
 
         rig.form->btnMeasure->click();
         QTRY_COMPARE_WITH_TIMEOUT(rig.form->historyEntries->size(), 1, 20000);
