@@ -227,6 +227,10 @@ private slots:
         QVERIFY2(texts.contains(QStringLiteral(" Searching for EchoGauge - ") + url + probe +
                                 QStringLiteral(" ...")),
                  qPrintable(texts.join(QLatin1Char('|'))));
+        // Found at the first probe of the speed it answers at, however far away.
+        if (!logger)
+            QVERIFY2(!texts.join(QLatin1Char('|')).contains(QLatin1String("Attempt")),
+                     qPrintable(texts.join(QLatin1Char('|'))));
         QCOMPARE(std::tuple(rig.form->sensorPortName, rig.form->sensorBaud, rig.form->sensorPassthrough),
                  std::tuple(url, logger ? logger : 9600, logger != 0));
         // Raw TCP says once that the speed is the server's.
