@@ -516,9 +516,10 @@ public:
     {
         if (NetworkLink *l = links.take(h)) {
             // Closed at once, so that a server taking one client at a time is free for
-            // the next open; the object goes later, as it may be inside its own signal.
+            // the next open. Never called from the link's own signals (they reach no
+            // further than the link), so it can go now.
             l->closeNow();
-            l->deleteLater();
+            delete l;
             return;
         }
         localDriver->close(h);
