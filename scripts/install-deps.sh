@@ -8,9 +8,12 @@ set -euo pipefail
 # poppler-utils: pdftotext and pdftoppm read the site report back in the tests.
 # desktop-file-utils, appstream, groff-base: the tests validate the desktop entry, the
 # metadata and the manual page; file: cpack finds the program's libraries with it.
+# ser2net: the device server the network port tests put in front of the simulator; its
+# system service (started where a service manager runs) keeps to the fixed ports of
+# /etc/ser2net.yaml, and the tests run their own on free ports.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl1-mesa-dev
           fonts-liberation fonts-dejavu-core xvfb xauth x11-utils imagemagick poppler-utils
-          desktop-file-utils appstream groff-base file)
+          desktop-file-utils appstream groff-base file ser2net)
 # Packages named on the command line instead: a tool only one script needs
 # (scripts/format.sh asks for clang-format).
 if [ $# -gt 0 ]; then packages=("$@"); fi

@@ -29,6 +29,7 @@
 #include <new>
 
 QString commandLine;
+QString commandLinePort;
 TformMain *formMain = nullptr;
 TformManual *formManual = nullptr;
 
@@ -296,6 +297,13 @@ void TformMain::FormShow()
     if (!commandLine.isEmpty() && isNumber && handle >= 0 && handle <= std::numeric_limits<int>::max())
         AttachPort(&commPort, PortHandle(handle));
 
+    if (!commandLinePort.isEmpty()) {
+        QString error;
+        searchOnlyPort = ResolvePortName(commandLinePort, networkPorts, &error);
+        if (searchOnlyPort.isEmpty())
+            platform.dialogs->message(this, error, Dialogs::Icon::Warning);
+    }
+
     if (options & 0x10) {
         menuManualEntry->setVisible(true);
         setWindowTitle(
@@ -325,7 +333,53 @@ void TformMain::FormShow()
     ShowChannelControls();
     markChannelChanged(false);
 
-    menuSearchClick();
+    // A port asked for that names nothing is not taken for every port.
+    if (commandLinePort.isEmpty() || !searchOnlyPort.isEmpty())
+        menuSearchClick();
+}
+
+CommandLineChoice ParseCommandLine(const QStringList &arguments)
+{
+    CommandLineChoice choice;
+    QStringList rest;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--port")) {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).trimmed().isEmpty()) {
+                choice.error = QStringLiteral("--port needs a port: COM<n>, a network port's URL or name.");
+                continue;
+            }
+            choice.port = arguments.at(++i).trimmed();
+        } else if (a.startsWith(QLatin1String("--port="))) {
+            choice.port = a.mid(7).trimmed();
+        } else {
+            rest << a;
+        }
+    }
+    choice.handleText = rest.join(QLatin1Char(' '));
+    return choice;
+}
+
+QString ResolvePortName(const QString &name, const QList<NetworkPortEntry> &networkPorts, QString *error)
+{
+    const int number = PortNumberForLinkName(name);
+    if (number >= 1 && number <= 255)
+        return QStringLiteral("COM%1").arg(number);
+    if (IsNetworkPortName(name)) {
+        QString why;
+        const auto url = ParseNetworkPortUrl(name, &why);
+        if (url)
+            return url->text();
+        *error = QStringLiteral("\"%1\" is no network port: %2.").arg(name, why);
+        return QString();
+    }
+    for (const NetworkPortEntry &e : networkPorts)
+        if (e.name.compare(name, Qt::CaseInsensitive) == 0)
+            return e.url;
+    *error = QStringLiteral("\"%1\" names no port: give COM<n> (1 to 255), rfc2217://HOST:PORT, "
+                            "tcp://HOST:PORT, or the name of a network port in Options.")
+                 .arg(name);
+    return QString();
 }
 
 QString FindGuide(const QString &directory)

@@ -8,6 +8,7 @@
 #include "measure/Soundwave.h"
 #include "measure/Tgraphentry.h"
 #include "serial/Enumcomports.h"
+#include "serial/NetworkPort.h"
 #include "serial/Portaccess.h"
 #include "serial/Tringbuffer.h"
 
@@ -31,6 +32,7 @@ class QMenu;
 class QPainter;
 class QPushButton;
 class QScrollArea;
+class QSettings;
 class QSlider;
 class QStatusBar;
 class QTabWidget;
@@ -94,6 +96,7 @@ public:
     void pbSensorMouseEnter();
     void pbSensorMouseLeave();
     void LoadSettings();
+    void loadStoredValues(QSettings &store); // the values read in order, up to the first missing one
     void StoreSettings();
     // Keeps the window's minimum at the designed client area and the minimum outer size.
     void updateMinimumSize();
@@ -134,6 +137,7 @@ public:
     void timerPortServiceTimer();
     void EnableSensorControls(bool enable);
     void StartSearch(const _TAutoDetectArrayEntry &last);
+    PortList SearchPorts(); // the local ports, then the network ports; or the one asked for
     void SearchTick();
     void menuSearchClick();
     bool CheckFirmware();
@@ -175,6 +179,15 @@ public:
     void removeLaterCandidates(qint16 portNumber, qint32 baud, bool anyBaud);
     void explainRefusedPorts(); // after a search that found nothing
     void enterFirstState(qint8 state);
+    // True while an exchange's first step waits for a network port's connection (the
+    // tick is re-armed); a search candidate whose server cannot be reached is left.
+    bool awaitingLink();
+    void noteFixedSpeed(const QString &url); // once a run for each such port
+    QStringList fixedSpeedNoted;
+    // The network ports of the settings, searched after the local ports.
+    QList<NetworkPortEntry> networkPorts;
+    // The one port the search tries ("--port NAME"), empty for every port.
+    QString searchOnlyPort;
     void applyRegisterDump(const RegisterDump &dump); // a valid, adjusted dump into the window
     // The reply each exchange waits for, taken and acted on when it is there whole;
     // false when it is not (yet). replyEnded: the line has been quiet for a whole tick.
@@ -196,7 +209,6 @@ public:
     QByteArray writeConfigCommand(); // the register write of writeStep
 
     // Set: the search tries only this port number (at every speed and mode it would).
-    std::optional<qint16> searchOnlyPort;
     int searchPortsOpened = 0; // by the last search
     // Set: asked before the firmware check starts the loader; false declines the
     // update (the console program installs firmware only when told to).
@@ -519,6 +531,20 @@ private:
 // Process-wide: the argument text after the program name, the main window, and the
 // manual command window (null while it is closed).
 extern QString commandLine;
+extern QString commandLinePort; // "--port NAME": the one port the start-up search tries
+
+// The command line split: "--port NAME" apart, the rest (the calling program's
+// handle) as one text; error when --port has no value.
+struct CommandLineChoice
+{
+    QString handleText;
+    QString port;
+    QString error;
+};
+CommandLineChoice ParseCommandLine(const QStringList &arguments);
+// What a port name names: "COM<n>" for a COM port, the URL written the one way for a
+// network port or the name of one in the list; empty with the reason in *error.
+QString ResolvePortName(const QString &name, const QList<NetworkPortEntry> &networkPorts, QString *error);
 extern TformMain *formMain;
 extern TformManual *formManual;
 

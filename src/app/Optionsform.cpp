@@ -1,6 +1,8 @@
 #include "app/Optionsform.h"
 
 #include "app/Mainform.h"
+#include "app/Networkports.h"
+#include "core/Dialogs.h"
 #include "core/Timer.h"
 
 #include <QGroupBox>
@@ -50,6 +52,15 @@ TformOptions::TformOptions(QWidget *parent) : QDialog(parent)
     btnCancel->setDefault(true);
     btnCancel->setFocus();
 
+    btnNetworkPorts = new QPushButton(QStringLiteral("&Network Ports ..."), this);
+    btnNetworkPorts->setGeometry(8, 120, 120, 25);
+    connect(btnNetworkPorts, &QPushButton::clicked, this, [this] {
+        TformNetworkPorts ports(networkPorts, this);
+        const int result = dialogs ? dialogs->exec(&ports) : ports.exec();
+        if (result == QDialog::Accepted)
+            networkPorts = ports.ports();
+    });
+
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(spinDelay, &UpDown::clicked, this, &TformOptions::showPositions);
@@ -79,7 +90,10 @@ void TformMain::menuOptionsClick()
     TformOptions dialog(this);
     dialog.setDelay(qint16(timerSlowTx->interval()));
     dialog.setHeadroom(qint16(maxHeightPercent));
+    dialog.networkPorts = networkPorts;
+    dialog.dialogs = platform.dialogs;
     if (platform.dialogs->exec(&dialog) == QDialog::Accepted) {
+        networkPorts = dialog.networkPorts;
         timerSlowTx->setInterval(dialog.spinDelay->position());
         maxHeightPercent = dialog.spinHeadroom->position();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Widgets.h"
+#include "serial/NetworkPort.h"
 
 #include <QDialog>
 
@@ -31,6 +32,12 @@ public:
     UpDown *spinHeadroom;
     QPushButton *btnOk;
     QPushButton *btnCancel;
+    QPushButton *btnNetworkPorts;
+
+    // The network ports as the "Network Ports ..." dialog leaves them; taken over
+    // with OK. dialogs runs that dialog (a test's recorder answers it).
+    QList<NetworkPortEntry> networkPorts;
+    class Dialogs *dialogs = nullptr;
 
 private:
     void showPositions();

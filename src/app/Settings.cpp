@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QSlider>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -76,9 +77,56 @@ qint32 StoredTxDelay(qint64 ms)
     return qint32(qBound(qint64(txDelayMinimum), ms, qint64(txDelayMaximum)));
 }
 
+QList<NetworkPortEntry> StoredNetworkPorts(QSettings &store)
+{
+    QList<NetworkPortEntry> ports;
+    const int n = store.beginReadArray(QStringLiteral("Network Ports"));
+    for (int i = 0; i < n && ports.size() < maxNetworkPorts; ++i) {
+        store.setArrayIndex(i);
+        // A URL edited by hand into something else is left out, as is a repeat.
+        const auto url = ParseNetworkPortUrl(store.value(QStringLiteral("URL")).toString());
+        if (!url)
+            continue;
+        const QString text = url->text();
+        if (std::any_of(ports.cbegin(), ports.cend(),
+                        [&](const NetworkPortEntry &e) { return e.url == text; }))
+            continue;
+        ports.append(
+            {text, store.value(QStringLiteral("Name")).toString().simplified().left(maxNetworkPortName)});
+    }
+    store.endArray();
+    return ports;
+}
+
+void StoreNetworkPorts(QSettings &store, const QList<NetworkPortEntry> &ports)
+{
+    store.remove(QStringLiteral("Network Ports"));
+    store.beginWriteArray(QStringLiteral("Network Ports"), int(ports.size()));
+    for (int i = 0; i < ports.size(); ++i) {
+        store.setArrayIndex(i);
+        store.setValue(QStringLiteral("URL"), ports.at(i).url);
+        store.setValue(QStringLiteral("Name"), ports.at(i).name);
+    }
+    store.endArray();
+}
+
 void TformMain::LoadSettings()
 {
     QSettings store(platform.settingsOrganization, platform.settingsApplication);
+    loadStoredValues(store);
+    // Beside the values above, whichever of them were read: the network ports, and
+    // the one the sensor was last found on.
+    networkPorts = StoredNetworkPorts(store);
+    const QString last = store.value(QStringLiteral("Network Port")).toString();
+    for (int i = 0; i < networkPorts.size(); ++i)
+        if (!last.isEmpty() && networkPorts.at(i).url == last && sensorPort == -1) {
+            sensorPort = qint16(firstNetworkPortNumber + i);
+            sensorPortName = last;
+        }
+}
+
+void TformMain::loadStoredValues(QSettings &store)
+{
     // The window must come up where the user can see and reach it, whatever was
     // stored: on a screen that has since gone, or with a size no screen holds.
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -176,11 +224,20 @@ void TformMain::StoreSettings()
             store.setValue(QStringLiteral("Baud"), sensorBaud);
         if (!store.contains(QStringLiteral("Passthrough")))
             store.setValue(QStringLiteral("Passthrough"), sensorPassthrough ? 1 : 0);
+        store.remove(QStringLiteral("Network Port"));
+    } else if (IsNetworkPortName(sensorPortName)) {
+        // A network port has no number another run could open.
+        store.setValue(QStringLiteral("Port"), -1);
+        store.setValue(QStringLiteral("Network Port"), sensorPortName);
+        store.setValue(QStringLiteral("Baud"), sensorBaud);
+        store.setValue(QStringLiteral("Passthrough"), sensorPassthrough ? 1 : 0);
     } else {
+        store.remove(QStringLiteral("Network Port"));
         store.setValue(QStringLiteral("Port"), qint32(sensorPort));
         store.setValue(QStringLiteral("Baud"), sensorBaud);
         store.setValue(QStringLiteral("Passthrough"), sensorPassthrough ? 1 : 0);
     }
+    StoreNetworkPorts(store, networkPorts);
     store.sync();
     if (store.status() != QSettings::NoError)
         setStatusText(QStringLiteral(" Unable to read options"));

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "serial/NetworkPort.h"
+
+#include <QList>
 #include <QtGlobal>
+
+class QSettings;
 
 // The checks a value read from the settings store must pass before it is used. A
 // value that fails keeps its default; loading goes on with the next value.
@@ -31,3 +36,9 @@ bool StoredHeadroomFits(qint64 percent);
 // "Tx Delay" is taken into the Options dialog's range rather than refused: a delay
 // too short or too long is still a delay.
 qint32 StoredTxDelay(qint64 ms);
+
+// The network ports kept in the settings ("Network Ports", URL and Name of each):
+// URLs that do not parse and repeats are left out, at most maxNetworkPorts.
+constexpr int maxNetworkPortName = 60;
+QList<NetworkPortEntry> StoredNetworkPorts(QSettings &store);
+void StoreNetworkPorts(QSettings &store, const QList<NetworkPortEntry> &ports);

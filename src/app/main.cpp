@@ -71,7 +71,9 @@ int main(int argc, char *argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    commandLine = args.join(QLatin1Char(' '));
+    const CommandLineChoice choice = ParseCommandLine(args);
+    commandLine = choice.handleText;
+    commandLinePort = choice.port;
 
     QApplication app(argc, argv);
     // The title is the application's name, not its display name: the window system
@@ -87,6 +89,8 @@ int main(int argc, char *argv[])
 #else
         installTerminationHandlers(&app, &window);
 #endif
+        if (!choice.error.isEmpty())
+            QMessageBox::warning(&window, QString::fromLatin1(applicationTitle), choice.error);
         window.show();
         return app.exec();
     } catch (const std::exception &e) {

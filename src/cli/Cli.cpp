@@ -1,5 +1,7 @@
 #include "cli/Cli.h"
 
+#include "serial/NetworkPort.h"
+
 #include "channel/Flow.h"
 #include "exchange/Firmware.h"
 #include "serial/Enumcomports.h"
@@ -41,6 +43,15 @@ int lineOfKey(const QByteArray &text, const QString &key)
 std::optional<PortArgument> ParsePortArgument(const QString &text, QString *error)
 {
     const QString t = text.trimmed();
+    if (t.contains(QLatin1String("://"))) {
+        QString why;
+        const std::optional<NetworkPortUrl> url = ParseNetworkPortUrl(t, &why);
+        if (!url) {
+            *error = QStringLiteral("--port %1: %2").arg(t, why);
+            return std::nullopt;
+        }
+        return PortArgument{PortArgument::Network, 0, url->text()};
+    }
     const int number = PortNumberForLinkName(t);
     if (number >= 0) {
         // The search addresses ports by one byte.

@@ -36,8 +36,9 @@ struct PortArgument
 {
     enum Kind
     {
-        Number, // COM<n>
-        Device, // a device path
+        Number,  // COM<n>
+        Device,  // a device path
+        Network, // rfc2217://HOST:PORT or tcp://HOST:PORT, in device
     } kind = Number;
     int number = -1;
     QString device;

@@ -231,7 +231,8 @@ public:
                 printErr(QStringLiteral("echogauge: ") + why);
                 return why.startsWith(QLatin1String("--port")) ? exitUsage : exitNoPort;
             }
-            w->searchOnlyPort = qint16(number);
+            w->searchOnlyPort = opt.port->kind == PortArgument::Network ? opt.port->device
+                                                                        : QStringLiteral("COM%1").arg(number);
         }
         w->menuSearchClick();
         if (!runExchange())
@@ -280,7 +281,7 @@ public:
     // --port as a port number the search knows.
     int portNumber(QString *why) const
     {
-        if (opt.port->kind == PortArgument::Number)
+        if (opt.port->kind != PortArgument::Device)
             return opt.port->number;
 #ifdef _WIN32
         *why = QStringLiteral("--port %1: give COM<n>").arg(opt.port->device); // never parsed as a device

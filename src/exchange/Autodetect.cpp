@@ -60,21 +60,35 @@ QList<_TAutoDetectArrayEntry> SearchCandidates(const PortList &ports, quint32 op
     return list;
 }
 
-PortList OnlyPort(const PortList &ports, qint16 number)
-{
-    for (const PortName &p : ports)
-        if (p.number == number)
-            return {p};
-    // A port the enumeration did not list is still tried: its opening says why not.
-    return {PortName{QStringLiteral("COM%1").arg(number), number}};
-}
-
 QString SearchProbeText(const _TAutoDetectArrayEntry &candidate)
 {
     QString text = QStringLiteral(" Searching for EchoGauge - ") + candidate.portName;
     if (candidate.passthrough)
         text += QStringLiteral(" - Passthrough mode, %1, ").arg(candidate.baud);
     return text;
+}
+
+PortList TformMain::SearchPorts()
+{
+    PortList ports;
+    if (!searchOnlyPort.isEmpty()) {
+        const int number = PortNumberForLinkName(searchOnlyPort);
+        if (number > 0) {
+            ports.append({QStringLiteral("COM%1").arg(number), number});
+            return ports;
+        }
+        for (int i = 0; i < networkPorts.size(); ++i)
+            if (networkPorts.at(i).url == searchOnlyPort)
+                ports.append({searchOnlyPort, firstNetworkPortNumber + i});
+        if (ports.isEmpty())
+            ports.append({searchOnlyPort, firstNetworkPortNumber + maxNetworkPorts});
+        return ports;
+    }
+    EnumeratePorts(&ports, searchExclusions, platform.serial);
+    // The network ports follow the machine's own, in the order the user listed them.
+    for (int i = 0; i < networkPorts.size() && i < maxNetworkPorts; ++i)
+        ports.append({networkPorts.at(i).url, firstNetworkPortNumber + i});
+    return ports;
 }
 
 void TformMain::menuSearchClick()
@@ -103,9 +117,7 @@ void TformMain::StartSearch(const _TAutoDetectArrayEntry &last)
     // A measurement it takes over will not end by itself, so its animation ends here.
     StopSoundWaves();
 
-    EnumeratePorts(portNames, searchExclusions, platform.serial);
-    if (searchOnlyPort)
-        *portNames = OnlyPort(*portNames, *searchOnlyPort);
+    *portNames = SearchPorts();
 
     qDeleteAll(*searchList);
     searchList->clear();
@@ -177,8 +189,10 @@ void TformMain::openNextSearchCandidate()
             text += QStringLiteral(" - Passthrough mode");
         setStatusText(text);
         // Ports are addressed by one byte; a number beyond that is not reachable and
-        // must not be folded onto another port.
-        if (c->portNumber >= 0 && c->portNumber <= 255) {
+        // must not be folded onto another port. Network ports are opened by their URL.
+        if (IsNetworkPortName(c->portName)) {
+            OpenPortByName(&commPort, c->portName, c->baud);
+        } else if (c->portNumber >= 0 && c->portNumber <= 255) {
             OpenPort(&commPort, quint8(c->portNumber), c->baud);
             // Only the error number is kept now; the search must not wait on the
             // system's tables while it runs.
@@ -255,8 +269,8 @@ bool TformMain::CheckFirmware()
 
     const UpdateFile update = FindUpdateFile(platform.dataDir);
     // The loader cannot reach a sensor behind a logger, nor one on a port that the
-    // calling program opened for us.
-    const bool relayed = sensorPassthrough || commPort.attached;
+    // calling program opened for us, nor one behind a device server.
+    const bool relayed = sensorPassthrough || commPort.attached || IsNetworkPortName(sensorPortName);
     const FirmwareDecision decision =
         DecideFirmware(FirmwareCheckValue(digits), firmwareVersion, update.version, relayed,
                        LoaderPresent(platform.dataDir));

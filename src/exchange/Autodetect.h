@@ -33,6 +33,3 @@ QList<_TAutoDetectArrayEntry> SearchCandidates(const PortList &ports, quint32 op
 // The status text while a probe to this candidate is outstanding.
 QString SearchProbeText(const _TAutoDetectArrayEntry &candidate);
 
-// The port list narrowed to one port number; a number the list lacks is given its
-// "COM<n>" name, so that the search still tries it and can say why it did not open.
-PortList OnlyPort(const PortList &ports, qint16 number);

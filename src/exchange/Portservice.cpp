@@ -27,6 +27,10 @@ void TformMain::timerPortServiceTimer()
     // every reply wait starts only once the whole request has left.
     if (senderBusyAt(timerPortService->dueUs()))
         return;
+    // A network port's connection may still be on its way when an exchange is about
+    // to begin: its first step waits for it, as the search waits for a port to settle.
+    if (awaitingLink())
+        return;
 
     switch (portState) {
     case psSearch:
@@ -77,6 +81,50 @@ void TformMain::timerPortServiceTimer()
 
 // Every exchange begins from a clean line: whatever the sensor or a logger sent
 // unasked is thrown away, so that it cannot be taken for the reply.
+bool TformMain::awaitingLink()
+{
+    const bool preparing = portState == psSearchPrepare || portState == psReadConfigPrepare ||
+                           portState == psWriteConfigPrepare || portState == psMeasurePrepare ||
+                           portState == psChannelPrepare;
+    if (!preparing || !commPort.isOpen() || !commPort.driver)
+        return false;
+    const LinkStatus link = commPort.driver->linkStatus(commPort.handle);
+    if (link.state == LinkStatus::Connecting) {
+        timerPortService->stop();
+        timerPortService->setInterval(pollIntervalMs);
+        timerPortService->start();
+        return true;
+    }
+    if (portState == psSearchPrepare && link.state == LinkStatus::Failed) {
+        // A server that cannot be reached is a port that could not be opened.
+        timerPortService->stop();
+        const _TAutoDetectArrayEntry *c = searchList->at(searchIndex);
+        refusedPorts.append({c->portName, c->portName, PortRefusal::Unreachable, link.reason});
+        removeLaterCandidates(c->portNumber, c->baud, true);
+        ClosePort(&commPort);
+        openNextSearchCandidate();
+        return true;
+    }
+    if (portState == psSearchPrepare && link.state == LinkStatus::Ready && link.fixedSpeed)
+        noteFixedSpeed(searchList->at(searchIndex)->portName);
+    return false;
+}
+
+void TformMain::noteFixedSpeed(const QString &url)
+{
+    if (fixedSpeedNoted.contains(url))
+        return;
+    fixedSpeedNoted.append(url);
+    // No tick may run under the box; the preparation that follows arms the next one.
+    timerPortService->stop();
+    platform.dialogs->message(
+        this,
+        QStringLiteral("%1 passes the bytes as they are: the line's speed is the device "
+                       "server's own setting, and this program cannot change it there.")
+            .arg(url),
+        Dialogs::Icon::Information);
+}
+
 void TformMain::runPreparation(qint8 next, int intervalMs)
 {
     PurgeReceive();
@@ -153,7 +201,10 @@ void TformMain::sendAttempt(const QString &action, const QByteArray &request, bo
     // A refused request is not reported: the attempt simply runs out.
     SendCommand(request, passthrough);
     timerPortService->setInterval(pollIntervalMs);
+    // A network port's replies come later by the time the network takes.
     timeLeft = timeoutMs;
+    if (commPort.isOpen() && commPort.driver)
+        timeLeft += commPort.driver->linkStatus(commPort.handle).roundTripMs;
     timerPortService->start();
 }
 
@@ -194,6 +245,11 @@ void TformMain::EnableSensorControls(bool enable)
 // Every exchange starts the same way: its preparation state runs at the next 16 ms tick.
 void TformMain::enterFirstState(qint8 state)
 {
+    // A dropped connection is a device that has gone; the next exchange connects
+    // again, and its first step waits for the connection.
+    if (commPort.isOpen() && commPort.driver &&
+        commPort.driver->linkStatus(commPort.handle).state == LinkStatus::Dropped)
+        commPort.driver->reconnect(commPort.handle);
     portState = state;
     timerPortService->stop();
     timerPortService->setInterval(startIntervalMs);

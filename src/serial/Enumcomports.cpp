@@ -66,6 +66,15 @@ bool SensorLineSettings(termios *t, qint32 baud)
     cfsetospeed(t, speed->constant);
     return true;
 }
+
+qint32 LineBaud(const termios &t)
+{
+    const speed_t constant = cfgetospeed(&t);
+    for (const Speed &s : speeds)
+        if (s.constant == constant)
+            return s.baud;
+    return 0;
+}
 #endif
 
 bool OpenPort(COMMPORT *port, quint8 number, qint32 baud)

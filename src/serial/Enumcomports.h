@@ -60,6 +60,8 @@ bool WritePortByte(COMMPORT *port, char byte);
 // baud. On termios also raw, receiver on and modem status ignored; false for a
 // speed the terminal interface has no constant for. On Windows DTR and RTS raised.
 bool SensorLineSettings(LineAttributes *t, qint32 baud);
+// The speed line settings hold, 0 for one that names none.
+qint32 LineBaud(const LineAttributes &t);
 
 // One entry of the port list: "COM" and the number, with the number beside it.
 struct PortName

@@ -268,7 +268,13 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
     QStringList unknown;     // devices whose group could not be found
     int joinable = 0;        // ports that joining a group opens
     int inUse = 0;
+    int unreachable = 0;
     for (const RefusedPort &p : ports) {
+        if (p.refusal == PortRefusal::Unreachable) {
+            lines << QStringLiteral("%1: %2").arg(p.port, p.reason);
+            ++unreachable;
+            continue;
+        }
         // Windows names a port by its COM name alone.
         const QString name = p.device.isEmpty() ? p.port + QStringLiteral(": ")
                                                 : QStringLiteral("%1 (%2): ").arg(p.port, p.device);
@@ -333,6 +339,10 @@ QString RefusedPortsMessage(const QList<RefusedPort> &ports)
                          listed(members));
     if (!unknown.isEmpty())
         text << QStringLiteral("Ask your system administrator for access to %1.").arg(listed(unknown));
+    if (unreachable > 0)
+        text << QStringLiteral(
+            "Check the address in \"Network Ports ...\" of the Options and that the device "
+            "server is on and reachable, then choose \"Search for EchoGauge\" again.");
     if (inUse > 0)
         text << QStringLiteral("Close the program that holds %1, then choose \"Search for EchoGauge\" again.")
                     .arg(inUse == 1 ? QStringLiteral("the port") : QStringLiteral("those ports"));

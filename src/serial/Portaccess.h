@@ -11,6 +11,7 @@ enum class PortRefusal
     None,         // missing, gone, not a terminal: nothing the user can act on
     NoPermission, // the device's permissions keep the user out
     InUse,        // another program holds the port
+    Unreachable,  // a network port whose device server could not be reached
 };
 
 // The class of an open's error number (EACCES, EBUSY, ...).
@@ -34,6 +35,7 @@ struct RefusedPort
     QString port;   // "COM33"
     QString device; // "/dev/ttyUSB0"
     PortRefusal refusal = PortRefusal::None;
+    QString reason;                // for a network port: host not found, connection refused, no answer
     QString group;                 // the group that owns the device, empty when unknown
     bool groupMayOpen = true;      // the group's permissions let its members read and write
     bool groupJoinedLater = false; // the user is in the group, but this session began before

@@ -214,7 +214,7 @@ private:
 
 } // namespace
 
-SerialDriver *SerialDriver::system()
+SerialDriver *SerialDriver::local()
 {
     static PosixSerialDriver driver;
     return &driver;

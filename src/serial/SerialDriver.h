@@ -40,6 +40,23 @@ struct DeviceMapValue
     QString data;
 };
 
+// What a port's link to its device is doing. A local port is always ready; a
+// network port connects after it has been opened, and its connection can drop.
+struct LinkStatus
+{
+    enum State
+    {
+        Ready,
+        Connecting, // the name's lookup, the connection or the line settings are under way
+        Failed,     // the device server could not be reached; reason says why
+        Dropped,    // the connection was lost after it had been made
+    };
+    State state = Ready;
+    QString reason;          // "host not found", "connection refused", "no answer", ...
+    qint32 roundTripMs = 0;  // what every wait for a reply is lengthened by
+    bool fixedSpeed = false; // the line's speed is the server's own; ours is not applied
+};
+
 // The operating system's serial calls, as the port record uses them. The real
 // driver is termios on Linux and the comm API on Windows; tests put the in-process
 // simulated device behind the same calls. Every call reports failure by its result
@@ -81,6 +98,24 @@ public:
     virtual int write(PortHandle h, const char *data, int count) = 0;
     virtual void close(PortHandle h) = 0;
 
-    // The operating system's own devices.
+    virtual LinkStatus linkStatus(PortHandle)
+    {
+        return LinkStatus();
+    }
+    // Connects a dropped link again with the settings it had; false when the port is
+    // not one that can.
+    virtual bool reconnect(PortHandle)
+    {
+        return false;
+    }
+    // The device's data that is held on the far side of the link is dropped; a local
+    // port holds none there.
+    virtual void purgeReceive(PortHandle)
+    {
+    }
+
+    // The operating system's own devices and the network ports.
     static SerialDriver *system();
+    // The operating system's own devices alone.
+    static SerialDriver *local();
 };

@@ -109,6 +109,9 @@ bool TformMain::PurgeReceive()
 {
     if (!commPort.isOpen())
         return false;
+    // A device server drops what it still holds from the device.
+    if (commPort.driver)
+        commPort.driver->purgeReceive(commPort.handle);
     bool readSomething = false;
     qint32 queued = ClearCommError(&commPort) ? commPort.comStat.cbInQue : 0;
     while (queued > 0) {

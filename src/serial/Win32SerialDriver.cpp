@@ -70,7 +70,7 @@ private:
 
 } // namespace
 
-SerialDriver *SerialDriver::system()
+SerialDriver *SerialDriver::local()
 {
     static Win32SerialDriver driver;
     return &driver;
@@ -82,5 +82,12 @@ bool SensorLineSettings(LineAttributes *dcb, qint32 baud)
         return false;
     win32serial::setSensorLine(dcb, DWORD(baud));
     return true;
+}
+#endif
+
+#ifdef _WIN32
+qint32 LineBaud(const LineAttributes &dcb)
+{
+    return qint32(dcb.BaudRate);
 }
 #endif
