@@ -32,7 +32,7 @@ private slots:
     void portArgument_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("number"); // -1: a device, -2: refused
+        QTest::addColumn<int>("number"); // -1: a device, -2: refused, -3: a network port
         QTest::addColumn<QString>("device");
         QTest::newRow("COM7") << "COM7" << 7 << "";
         QTest::newRow("any case, leading zero") << "com07" << 7 << "";
@@ -42,6 +42,9 @@ private slots:
         QTest::newRow("a device path, cleaned") << "/dev//ttyUSB0" << -1 << "/dev/ttyUSB0";
         QTest::newRow("neither") << "ttyUSB0" << -2 << "";
         QTest::newRow("empty") << "" << -2 << "";
+        QTest::newRow("RFC 2217 server") << "rfc2217://127.0.0.1:2001" << -3 << "rfc2217://127.0.0.1:2001";
+        QTest::newRow("raw TCP, IPv6") << "tcp://[::1]:4001" << -3 << "tcp://[::1]:4001";
+        QTest::newRow("network port without its port") << "tcp://site4" << -2 << "";
     }
     void portArgument()
     {
@@ -56,8 +59,10 @@ private slots:
             return;
         }
         QVERIFY2(port, qPrintable(error));
-        QCOMPARE(port->kind, number >= 0 ? PortArgument::Number : PortArgument::Device);
-        QCOMPARE(port->number, number);
+        QCOMPARE(port->kind, number >= 0    ? PortArgument::Number
+                             : number == -1 ? PortArgument::Device
+                                            : PortArgument::Network);
+        QCOMPARE(port->number, number == -3 ? 0 : number);
         QCOMPARE(port->device, device);
     }
 

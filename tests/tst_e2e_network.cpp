@@ -135,7 +135,7 @@ struct Rig
     std::unique_ptr<StatusRecorder> statuses;
     QString registersFile;
 
-    bool start(const QStringList &simArguments, bool rfc2217)
+    bool start(const QStringList &simArguments, bool rfc2217, bool window = true)
     {
         QDir(dir.path()).mkpath(QStringLiteral("ports"));
         qputenv("ECHOGAUGE_PORTS_DIR", QFile::encodeName(dir.filePath(QStringLiteral("ports"))));
@@ -149,6 +149,8 @@ struct Rig
         server = std::make_unique<Ser2net>(dir.path(), QFileInfo(sim->link).canonicalFilePath(), rfc2217);
         if (!server->waitListening())
             return false;
+        if (!window)
+            return true;
         form = realTimeWindow(&dialogs, QStringLiteral("e2enetwork"));
         form->timerSlowTx->setInterval(10);
         statuses = std::make_unique<StatusRecorder>(form->statusBar);
@@ -323,6 +325,28 @@ private slots:
         QVERIFY2(dialogs.messages.first().text.contains(url + QStringLiteral(": ") + reason),
                  qPrintable(dialogs.messages.first().text));
         QVERIFY2(longestGap < 400, qPrintable(QString::number(longestGap)));
+    }
+
+    // The console program reaches the same port by its URL: found through a logger at
+    // 19200 behind the server, its set-up written, the simulator holding it.
+    void consoleProgram()
+    {
+        Rig rig;
+        QVERIFY(rig.start({QStringLiteral("--logger"), QStringLiteral("19200")}, true, false));
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), rig.dir.path());
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral(EG_CLI_PROGRAM),
+                  {QStringLiteral("write"), QStringLiteral("--port"), rig.url(true, rig.server->port),
+                   QStringLiteral("--height"), QStringLiteral("2.5")});
+        QVERIFY(run.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        QVERIFY2(run.exitCode() == 0, qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("Searching for EchoGauge - ") + rig.url(true, rig.server->port) +
+                              QStringLiteral(" - Passthrough mode, 19200, ")),
+                 qPrintable(err));
+        QTRY_COMPARE(readSimRegisters(rig.registersFile).value(23) & 0x7FFF, 2500);
     }
 
     // The server goes away during an upload: the upload fails as with a vanished

@@ -64,9 +64,9 @@ std::optional<PortArgument> ParsePortArgument(const QString &text, QString *erro
 #ifndef _WIN32
     if (t.startsWith(QLatin1Char('/')))
         return PortArgument{PortArgument::Device, -1, QDir::cleanPath(t)};
-    *error = QStringLiteral("--port %1: give COM<n> or a device path such as /dev/ttyUSB0").arg(t);
+    *error = QStringLiteral("--port %1: give COM<n>, a device path such as /dev/ttyUSB0, or rfc2217://HOST:PORT or tcp://HOST:PORT").arg(t);
 #else
-    *error = QStringLiteral("--port %1: give COM<n>").arg(t);
+    *error = QStringLiteral("--port %1: give COM<n>, or rfc2217://HOST:PORT or tcp://HOST:PORT").arg(t);
 #endif
     return std::nullopt;
 }
