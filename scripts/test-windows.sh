@@ -169,10 +169,10 @@ reg_value() { # key, value name: the data as reg.exe shows it
     wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n {print $NF}'
 }
 # The program on the Xvfb display, with the windows platform, as a user starts it.
-run_program() { # program, then what to do while it runs
+run_program() { # program, then what to do while it runs; its arguments in program_args
     local program=$1
     shift
-    env -u WINEPATH -u WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM=windows wine "$program" \
+    env -u WINEPATH -u WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM=windows wine "$program" "${program_args[@]}" \
         >>"$work/logs/program.log" 2>&1 &
     local pid=$!
     "$@"
@@ -182,6 +182,7 @@ run_program() { # program, then what to do while it runs
     return $rc
 }
 asked_for_dump() { sed -n 's/^> //p' "$work/wire-exe.log" 2>/dev/null | tr -d '\n' | grep -q '\.\.\.PDAh'; }
+program_args=()
 close_when_connected() {
     # Found: the configuration read follows the search and ends within a few seconds.
     wait_for 90 asked_for_dump || return 1
@@ -220,6 +221,33 @@ printf '[Channels]\r\nChannel Type=1\r\nNotch Angle=90\r\nCrest Height=1000\r\nC
 check "echogauge.exe verify against another width: differs in 131, exit 1" \
     cli 1 "$work/cli-differs.txt" verify --port COM7 --cdf "$(zpath "$work/cli-other.cdf")"
 check "echogauge.exe names register 131" grep -q '^131' "$work/cli-differs.txt"
+stop_sim
+
+echo "== both programs through a device server (ser2net) on the Linux side"
+command -v ser2net >/dev/null 2>&1 || [ -x /usr/sbin/ser2net ] || bash scripts/install-deps.sh ser2net
+start_sim "$work/registers-net.txt" --wire-log "$work/wire-exe.log"
+net_port=$((20000 + RANDOM % 20000))
+cat >"$work/ser2net.yaml" <<YAML
+connection: &sensor
+    accepter: telnet(rfc2217),tcp,127.0.0.1,$net_port
+    connector: serialdev,$(readlink -f "$work/ports/COM7"),9600n82,local
+YAML
+/usr/sbin/ser2net -n -d -c "$work/ser2net.yaml" >"$work/logs/ser2net.log" 2>&1 &
+pids+=($!)
+net_url=rfc2217://127.0.0.1:$net_port
+start_server
+check "echogauge.exe read through $net_url: exit 0" \
+    cli 0 "$work/cli-net.json" read --port "$net_url" --json
+check "echogauge.exe read through the server: the serial in JSON" grep -q '"serial":4711' "$work/cli-net.json"
+: >"$work/wire-exe.log"
+wine reg delete "$key" /f >/dev/null 2>&1
+program_args=(--port "$net_url")
+check "program --port $net_url: its window found and closed once connected" \
+    run_program "$win/package/echogauge-setup.exe" close_when_connected
+program_args=()
+check "program: the network port kept (Network Port = $net_url)" \
+    test "$(wine reg query "$key" /v 'Network Port' 2>/dev/null | tr -d '\r' | awk '/Network Port/ {print $NF}')" = "$net_url"
+kill "${pids[-1]}" 2>/dev/null # the device server
 stop_sim
 
 echo "== the installer"
