@@ -247,7 +247,8 @@ check "program --port $net_url: its window found and closed once connected" \
 program_args=()
 check "program: the network port kept (Network Port = $net_url)" \
     test "$(wine reg query "$key" /v 'Network Port' 2>/dev/null | tr -d '\r' | awk '/Network Port/ {print $NF}')" = "$net_url"
-kill "${pids[-1]}" 2>/dev/null # the device server
+kill "${pids[-1]}" 2>/dev/null # the device server, then the simulator started before it
+unset 'pids[-1]'
 stop_sim
 
 echo "== the installer"
