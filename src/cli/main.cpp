@@ -763,15 +763,7 @@ public:
             printErr(QStringLiteral("echogauge: upgrade installs firmware only with --yes"));
             return exitUsage;
         }
-        const int code = find();
-        if (code != exitDone)
-            return report(code);
-        result = QStringLiteral("done");
-        if (opt.json)
-            printJson(baseJson());
-        else
-            printSensorText();
-        return exitDone;
+        return cmdFind(); // the search's firmware check flashes, now that it may
     }
 
     int cmdReport()
